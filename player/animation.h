@@ -1,0 +1,5 @@
+// The main routine: the whole life of the process, from the start-up line to the hand-off.
+#pragma once
+
+// Arguments are ignored. Always returns 0.
+int animation_main(int argc, char** argv);

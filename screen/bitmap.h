@@ -1,0 +1,32 @@
+// Pictures in the screen's own pixel format: converted once at start-up so that drawing is
+// nothing but whole-row copies into the mapped screen.
+#pragma once
+
+#include <linux/fb.h>
+
+#include <cstdint>
+
+#include "image/bmplib.h"
+
+// A picture in the screen's pixel format: `height` rows of `row_bytes` bytes, top row first,
+// with no gap between rows. `pixels` is owned by the record.
+struct prepared_bitmap {
+    int32_t width;      // pixels
+    int32_t height;     // rows
+    int32_t row_bytes;  // bytes per converted row; 0 means nothing of it is ever drawn
+    uint8_t* pixels;
+};
+
+// Converts the whole of `image` into a new buffer in the format of the screen described by
+// fbvar and fills `out`. Returns 0; when the buffer cannot be had it reports through perror
+// ("prepare_bitmap"), leaves `out` empty and returns -1.
+int prepare_bitmap(const bmp_image* image, prepared_bitmap* out);
+
+// Copies `picture` into the mapped screen with its top-left corner at (x, y), cut at the
+// screen's right and bottom edges. Never writes outside the mapping.
+void draw_prepared_bitmap(const prepared_bitmap* picture, int x, int y);
+
+// Converts `image` straight into `dest`, a buffer laid out like a screen described by `screen`,
+// with the picture's top-left corner at (x, y), cut at that screen's edges.
+void draw_bitmap(const bmp_image* image, const fb_var_screeninfo* screen, uint8_t* dest, int x,
+                 int y);

@@ -1,0 +1,22 @@
+// The process's one connection to the display: the framebuffer device, its screen description
+// and a shared mapping of its pixels. Opened, described and mapped once by the main routine
+// before any other thread exists; read-only afterwards (only the pixels behind fbmem are
+// written, by the UI thread); released once in the main routine's cleanup block.
+#pragma once
+
+#include <linux/fb.h>
+
+#include <cstdint>
+
+extern int fbfd;                  // device handle; negative means not open (starts at -1)
+extern fb_var_screeninfo fbvar;   // screen description as the driver returns it (starts zeroed)
+extern uint8_t* fbmem;            // mapped screen memory; null means not mapped
+extern int buffersize;            // length of the mapping in bytes (starts at 0)
+
+// Each step returns 0 on success and -1 on failure with errno set; the caller reports it.
+int screen_open();      // opens "/dev/graphics/fb0" read-write into fbfd
+int screen_describe();  // fills fbvar through FBIOGET_VSCREENINFO
+void screen_report();   // prints the five-line description block to standard output
+int screen_size();      // computes buffersize; fails (EOVERFLOW, EINVAL) when it cannot be mapped
+int screen_map();       // maps buffersize bytes of the device into fbmem
+void screen_release();  // unmaps fbmem if mapped, then closes fbfd if open
