@@ -211,6 +211,9 @@ int munmap(void* addr, size_t length) noexcept {
     pthread_mutex_unlock(&g_lock);
     if (screen) {
         double_log("munmap fb length=%zu", length);
+    } else if (addr == MAP_FAILED) {
+        // Unmapping the failure value of a mapping: a fault of the program, made visible.
+        double_log("munmap MAP_FAILED length=%zu", length);
     }
     return real(addr, length);
 }
