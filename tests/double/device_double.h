@@ -21,6 +21,7 @@
 
 #include <dlfcn.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -52,12 +53,26 @@ void double_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 bool double_save_screen(const char* path);
 
 // Rewrites a path under "/ZELT/media/" into the media folder. Returns `path` itself when it is
-// not such a path or no media folder is set; otherwise `storage`'s contents.
+// not such a path or no media folder is set; otherwise `storage`'s contents. Other paths are
+// answered without reading the configuration.
 const char* double_media_path(const char* path, std::string* storage);
 
-// The next definition of `name` after this library: the real function.
+// The next definition of `fn` after this library: the real function, looked up once per call
+// site. The cache is a constant-initialized atomic rather than a function-local static with a
+// guard: sanitizer runtimes call mmap, open and the like through these interposers while they
+// are still starting, before the guard's (intercepted) helpers may run. For the same reason the
+// pass-through paths of the interposers take no locks and read no lazily built state.
 template <typename F>
-F double_real(const char* name) {
-    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+F double_real(std::atomic<void*>* slot, const char* name) {
+    void* p = slot->load(std::memory_order_relaxed);
+    if (p == nullptr) {
+        p = dlsym(RTLD_NEXT, name);
+        slot->store(p, std::memory_order_relaxed);
+    }
+    return reinterpret_cast<F>(p);
 }
-#define DOUBLE_REAL(fn) double_real<decltype(&fn)>(#fn)
+#define DOUBLE_REAL(fn)                                \
+    ([] {                                              \
+        static std::atomic<void*> slot{nullptr};       \
+        return double_real<decltype(&fn)>(&slot, #fn); \
+    }())

@@ -90,7 +90,7 @@ int log_fd() {
         if (path.empty()) {
             return -1;
         }
-        static const auto real_open = DOUBLE_REAL(open);
+        const auto real_open = DOUBLE_REAL(open);
         return real_open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     }();
     return fd;
@@ -129,9 +129,12 @@ void double_log(const char* format, ...) {
 }
 
 const char* double_media_path(const char* path, std::string* storage) {
-    const std::string& dir = double_settings().media_dir;
     const size_t prefix = sizeof kMediaPrefix - 1;
-    if (path == nullptr || dir.empty() || std::strncmp(path, kMediaPrefix, prefix) != 0) {
+    if (path == nullptr || std::strncmp(path, kMediaPrefix, prefix) != 0) {
+        return path;
+    }
+    const std::string& dir = double_settings().media_dir;
+    if (dir.empty()) {
         return path;
     }
     *storage = dir + "/" + (path + prefix);

@@ -20,12 +20,12 @@ FILE* fopen_common(Open real, const char* path, const char* mode) {
 extern "C" {
 
 FILE* fopen(const char* path, const char* mode) {
-    static const auto real = DOUBLE_REAL(fopen);
+    const auto real = DOUBLE_REAL(fopen);
     return fopen_common(real, path, mode);
 }
 
 FILE* fopen64(const char* path, const char* mode) {
-    static const auto real = DOUBLE_REAL(fopen64);
+    const auto real = DOUBLE_REAL(fopen64);
     return fopen_common(real, path, mode);
 }
 

@@ -12,7 +12,7 @@ constexpr const char kHandOff[] = "start recovery";
 }  // namespace
 
 extern "C" int system(const char* command) {
-    static const auto real = DOUBLE_REAL(system);
+    const auto real = DOUBLE_REAL(system);
     if (command == nullptr) {
         const int answer = double_settings().shell ? 1 : 0;
         double_log("system NULL -> %d", answer);

@@ -11,6 +11,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "tests/double/device_double.h"
 
@@ -135,7 +136,7 @@ extern "C" {
 
 int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
                    void* arg) noexcept {
-    static const auto real = DOUBLE_REAL(pthread_create);
+    const auto real = DOUBLE_REAL(pthread_create);
     const int number = ++g_created;
     const role who = number == 1 ? role::ui : number == 2 ? role::worker : role::other;
     if (fail_requested(number)) {
@@ -143,7 +144,11 @@ int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)
         return EAGAIN;
     }
     double_log("pthread_create %s", role_name(who));
-    auto* record = new start_record{start, arg, who};
+    auto* record = new (std::nothrow) start_record{start, arg, who};
+    if (record == nullptr) {
+        double_log("pthread_create %s failed (no memory)", role_name(who));
+        return EAGAIN;
+    }
     const int result = real(thread, attr, run_thread, record);
     if (result != 0) {
         delete record;
@@ -155,7 +160,7 @@ int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)
 }
 
 int pthread_join(pthread_t thread, void** result) {
-    static const auto real = DOUBLE_REAL(pthread_join);
+    const auto real = DOUBLE_REAL(pthread_join);
     const int status = real(thread, result);
     if (status == 0) {
         double_log("pthread_join %s", role_name(forget(thread)));
@@ -164,7 +169,7 @@ int pthread_join(pthread_t thread, void** result) {
 }
 
 int usleep(useconds_t us) {
-    static const auto real = DOUBLE_REAL(usleep);
+    const auto real = DOUBLE_REAL(usleep);
     const double_config& c = double_settings();
     double_log("usleep %s %lu", role_name(t_role), static_cast<unsigned long>(us));
     if (t_role == role::ui) {

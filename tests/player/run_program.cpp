@@ -202,11 +202,13 @@ run_result run_program(const run_options& o) {
     args.insert(args.end(), o.args.begin(), o.args.end());
 
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (std::string& a : args) {
         argv.push_back(a.data());
     }
     argv.push_back(nullptr);
     std::vector<char*> envp;
+    envp.reserve(env.size() + 1);
     for (std::string& e : env) {
         envp.push_back(e.data());
     }
