@@ -1,5 +1,61 @@
 #include "player/animation.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "screen/screen.h"
+
+namespace {
+
+// Asks whether a command processor exists; reports "sh" when there is none.
+bool shell_present() {
+    if (std::system(nullptr) != 0) {
+        return true;
+    }
+    // system() with no command sets no error number; without this the report would read
+    // "sh: Success".
+    errno = ENOENT;
+    std::perror("sh");
+    return false;
+}
+
+// Opens, describes and maps the screen, reporting the first step that fails. The state keeps
+// whatever was acquired, for screen_release() to undo.
+bool connect_screen() {
+    if (screen_open() < 0) {
+        std::perror("fb0 dev open");
+        return false;
+    }
+    if (screen_describe() < 0) {
+        std::perror("fb0 dev ioctl");
+        return false;
+    }
+    screen_report();
+    if (screen_size() < 0 || screen_map() < 0) {
+        std::perror("fb0 dev mmap");
+        return false;
+    }
+    return true;
+}
+
+// Hands the device on to its recovery service. The command's result is not examined: the
+// hand-off is the last thing this program does, whatever came before.
+void hand_off() {
+    const int ignored = std::system("start recovery");
+    (void)ignored;
+}
+
+}  // namespace
+
 int animation_main(int, char**) {
+    std::puts("start ZELT animation.");
+    if (shell_present() && connect_screen()) {
+        // The animation phase runs here once the screen is mapped.
+    }
+
+    // Cleanup: the one way out, on every path. Releases only what is held.
+    screen_release();
+    hand_off();
     return 0;
 }

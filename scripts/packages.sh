@@ -1,0 +1,28 @@
+# Sourced by the scripts: the Debian packages the project needs and how to install the missing.
+
+# Everything a build, the tests and the demo need. Later suites append to this list.
+ZELT_PACKAGES="cmake make g++ clang clang-format googletest libgtest-dev libgmock-dev
+libbenchmark-dev libpng-dev"
+
+# Installs those of the given packages (default: all of ZELT_PACKAGES) that are missing.
+zelt_install_missing() {
+    local wanted=${*:-$ZELT_PACKAGES}
+    local missing=()
+    local package
+    for package in $wanted; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$package")
+        fi
+    done
+    if ((${#missing[@]} == 0)); then
+        return 0
+    fi
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    if ((EUID != 0)); then
+        sudo=(sudo)
+    fi
+    "${sudo[@]}" apt-get update
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends \
+        "${missing[@]}"
+}

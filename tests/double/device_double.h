@@ -1,0 +1,78 @@
+// The device double: a library preloaded (LD_PRELOAD) into the real, unchanged program, standing
+// in for the platform pieces a workstation lacks: the framebuffer "/dev/graphics/fb0", the
+// shell, the media folder "/ZELT/media/", thread creation and the clock. Configured entirely by
+// environment variables, read once:
+//   ZELT_DOUBLE_SCREEN       "WxHxBPP[:RO/RL,GO/GL,BO/BL]": the screen description; unset means
+//                            there is no framebuffer (its open fails with ENOENT)
+//   ZELT_DOUBLE_VIRTUAL      "WxH": virtual size (default: the visible size)
+//   ZELT_DOUBLE_SCREEN_FILE  regular file backing the screen memory (default: an anonymous
+//                            memory file of the screen's size)
+//   ZELT_DOUBLE_LOG          event log, one line per event, appended atomically
+//   ZELT_DOUBLE_FAIL         open|ioctl|mmap|thread1|thread2: the one call made to fail
+//   ZELT_DOUBLE_SHELL        "0": system(NULL) answers 0 (no shell); default 1
+//   ZELT_DOUBLE_MEDIA        folder that stands in for "/ZELT/media/"
+//   ZELT_DOUBLE_FRAMES_DIR   folder for a copy of the screen at each UI-thread sleep
+//                            (frame-001.raw, frame-002.raw, ...)
+//   ZELT_DOUBLE_FRAME_US     length of each UI-thread sleep in microseconds (default 1000)
+//   ZELT_DOUBLE_END_AFTER    end the worker thread once this many UI-thread sleeps happened
+// Threads: the first thread created is "ui", the second "worker"; every other is "other" and
+// the main thread is "main".
+#pragma once
+
+#include <dlfcn.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct double_config {
+    bool screen_present;
+    std::string screen_error;  // why ZELT_DOUBLE_SCREEN could not be read, if it could not
+    std::string screen_file;
+    std::string log_path;
+    std::string fail;
+    bool shell;
+    std::string media_dir;
+    std::string frames_dir;
+    uint32_t frame_us;
+    long end_after;  // negative: the worker is never ended
+};
+
+// The configuration, read from the environment on first use.
+const double_config& double_settings();
+
+// The screen description the device reports (valid when screen_present).
+struct fb_var_screeninfo;
+const fb_var_screeninfo& double_screen();
+
+// Appends one line (no newline needed) to the event log, if there is one.
+void double_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Copies the mapped screen, if mapped, into `path`. Returns false when nothing is mapped.
+bool double_save_screen(const char* path);
+
+// Rewrites a path under "/ZELT/media/" into the media folder. Returns `path` itself when it is
+// not such a path or no media folder is set; otherwise `storage`'s contents. Other paths are
+// answered without reading the configuration.
+const char* double_media_path(const char* path, std::string* storage);
+
+// The next definition of `fn` after this library: the real function, looked up once per call
+// site. The cache is a constant-initialized atomic rather than a function-local static with a
+// guard: sanitizer runtimes call mmap, open and the like through these interposers while they
+// are still starting, before the guard's (intercepted) helpers may run. For the same reason the
+// pass-through paths of the interposers take no locks and read no lazily built state.
+template <typename F>
+F double_real(std::atomic<void*>* slot, const char* name) {
+    void* p = slot->load(std::memory_order_relaxed);
+    if (p == nullptr) {
+        p = dlsym(RTLD_NEXT, name);
+        slot->store(p, std::memory_order_relaxed);
+    }
+    return reinterpret_cast<F>(p);
+}
+#define DOUBLE_REAL(fn)                                \
+    ([] {                                              \
+        static std::atomic<void*> slot{nullptr};       \
+        return double_real<decltype(&fn)>(&slot, #fn); \
+    }())

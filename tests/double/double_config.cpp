@@ -1,0 +1,142 @@
+// Reading the double's configuration and writing its event log.
+#include <fcntl.h>
+#include <linux/fb.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "tests/double/device_double.h"
+#include "tools/screen_format.h"
+
+namespace {
+
+constexpr uint32_t kDefaultFrameUs = 1000;
+constexpr const char kMediaPrefix[] = "/ZELT/media/";
+constexpr size_t kLogLineBytes = 1024;
+
+std::string env_or_empty(const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr ? std::string() : std::string(value);
+}
+
+// A configuration mistake is the test's fault: say so loudly and stop, rather than let the
+// program run against a device nobody asked for.
+[[noreturn]] void config_error(const char* what, const char* text, const char* why) {
+    std::fprintf(stderr, "zelt-double: %s \"%s\": %s\n", what, text, why);
+    std::abort();
+}
+
+long read_count(const char* name, long fallback) {
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == '\0') {
+        return fallback;
+    }
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (*end != '\0' || value < 0) {
+        config_error(name, text, "must be a whole number of 0 or more");
+    }
+    return value;
+}
+
+struct loaded {
+    double_config config;
+    fb_var_screeninfo screen;
+};
+
+loaded load() {
+    loaded l{};
+    double_config& c = l.config;
+    const char* screen_text = std::getenv("ZELT_DOUBLE_SCREEN");
+    c.screen_present = screen_text != nullptr;
+    if (c.screen_present) {
+        const char* why = nullptr;
+        if (parse_screen_format(screen_text, &l.screen, &why) != 0) {
+            config_error("ZELT_DOUBLE_SCREEN", screen_text, why);
+        }
+        if (const char* virt = std::getenv("ZELT_DOUBLE_VIRTUAL")) {
+            unsigned w = 0;
+            unsigned h = 0;
+            char rest = 0;
+            if (std::sscanf(virt, "%ux%u%c", &w, &h, &rest) != 2) {
+                config_error("ZELT_DOUBLE_VIRTUAL", virt, "must be WIDTHxHEIGHT");
+            }
+            l.screen.xres_virtual = w;
+            l.screen.yres_virtual = h;
+        }
+    }
+    c.screen_file = env_or_empty("ZELT_DOUBLE_SCREEN_FILE");
+    c.log_path = env_or_empty("ZELT_DOUBLE_LOG");
+    c.fail = env_or_empty("ZELT_DOUBLE_FAIL");
+    c.shell = env_or_empty("ZELT_DOUBLE_SHELL") != "0";
+    c.media_dir = env_or_empty("ZELT_DOUBLE_MEDIA");
+    c.frames_dir = env_or_empty("ZELT_DOUBLE_FRAMES_DIR");
+    c.frame_us = static_cast<uint32_t>(read_count("ZELT_DOUBLE_FRAME_US", kDefaultFrameUs));
+    c.end_after = read_count("ZELT_DOUBLE_END_AFTER", -1);
+    return l;
+}
+
+const loaded& state() {
+    static const loaded l = load();  // thread-safe first use
+    return l;
+}
+
+int log_fd() {
+    static const int fd = [] {
+        const std::string& path = state().config.log_path;
+        if (path.empty()) {
+            return -1;
+        }
+        const auto real_open = DOUBLE_REAL(open);
+        return real_open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    }();
+    return fd;
+}
+
+}  // namespace
+
+const double_config& double_settings() {
+    return state().config;
+}
+
+const fb_var_screeninfo& double_screen() {
+    return state().screen;
+}
+
+void double_log(const char* format, ...) {
+    const int fd = log_fd();
+    if (fd < 0) {
+        return;
+    }
+    char line[kLogLineBytes];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(line, sizeof line - 1, format, args);
+    va_end(args);
+    if (n < 0) {
+        return;
+    }
+    size_t length =
+        static_cast<size_t>(n) < sizeof line - 1 ? static_cast<size_t>(n) : sizeof line - 2;
+    line[length++] = '\n';
+    // One write per line to a file opened for appending: lines from different threads never
+    // interleave.
+    const ssize_t written = write(fd, line, length);
+    (void)written;
+}
+
+const char* double_media_path(const char* path, std::string* storage) {
+    const size_t prefix = sizeof kMediaPrefix - 1;
+    if (path == nullptr || std::strncmp(path, kMediaPrefix, prefix) != 0) {
+        return path;
+    }
+    const std::string& dir = double_settings().media_dir;
+    if (dir.empty()) {
+        return path;
+    }
+    *storage = dir + "/" + (path + prefix);
+    return storage->c_str();
+}

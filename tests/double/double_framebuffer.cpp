@@ -1,0 +1,227 @@
+// The framebuffer device: opening "/dev/graphics/fb0" yields a handle on the backing file (or an
+// anonymous memory file), and the describe request, mapping, unmapping and closing of that one
+// handle are answered and logged here. Every other handle and path passes through untouched,
+// except paths under the media folder, which are redirected.
+#include <fcntl.h>
+#include <linux/fb.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+
+#include "tests/double/device_double.h"
+
+namespace {
+
+constexpr const char kFramebufferPath[] = "/dev/graphics/fb0";
+
+// The one device handle and its mapping, shared by every thread of the program. Atomics, not a
+// lock: every mmap, munmap and close of the process looks at them (see device_double.h).
+std::atomic<int> g_fb_fd{-1};
+std::atomic<size_t> g_map_length{0};
+std::atomic<void*> g_map_addr{nullptr};  // set after g_map_length, read before it
+
+bool is_fb(int fd) {
+    return fd >= 0 && fd == g_fb_fd.load();
+}
+
+bool fail_requested(const char* what) {
+    return double_settings().fail == what;
+}
+
+uint64_t screen_bytes() {
+    const fb_var_screeninfo& s = double_screen();
+    return static_cast<uint64_t>(s.xres) * s.yres * (s.bits_per_pixel / 8);
+}
+
+int open_screen(int flags) {
+    const double_config& c = double_settings();
+    if (!c.screen_present || fail_requested("open")) {
+        double_log("open %s failed (%s)", kFramebufferPath,
+                   c.screen_present ? "injected" : "no screen");
+        errno = ENOENT;
+        return -1;
+    }
+    int fd = -1;
+    if (!c.screen_file.empty()) {
+        const auto real_open = DOUBLE_REAL(open);
+        fd = real_open(c.screen_file.c_str(), flags & ~(O_CREAT | O_TRUNC | O_EXCL));
+    } else {
+        fd = memfd_create("zelt-fb0", 0);
+        if (fd >= 0 && ftruncate(fd, static_cast<off_t>(screen_bytes())) != 0) {
+            close(fd);
+            fd = -1;
+        }
+    }
+    if (fd < 0) {
+        const int saved = errno;
+        double_log("open %s failed (%s)", kFramebufferPath, std::strerror(saved));
+        errno = saved;
+        return -1;
+    }
+    g_fb_fd.store(fd);
+    double_log("open %s fd=%d", kFramebufferPath, fd);
+    return fd;
+}
+
+// open() and open64() take a mode only when they may create a file.
+bool takes_mode(int flags) {
+    return (flags & (O_CREAT | O_TMPFILE)) != 0;
+}
+
+template <typename Open>
+int open_common(Open real, const char* path, int flags, mode_t mode) {
+    if (path != nullptr && std::strcmp(path, kFramebufferPath) == 0) {
+        return open_screen(flags);
+    }
+    std::string storage;
+    return real(double_media_path(path, &storage), flags, mode);
+}
+
+const char* prot_text(int prot) {
+    switch (prot & (PROT_READ | PROT_WRITE)) {
+        case PROT_READ | PROT_WRITE:
+            return "rw";
+        case PROT_READ:
+            return "r";
+        case PROT_WRITE:
+            return "w";
+        default:
+            return "none";
+    }
+}
+
+template <typename Map, typename Offset>
+void* map_common(Map real, void* addr, size_t length, int prot, int flags, int fd, Offset offset) {
+    if (!is_fb(fd)) {
+        return real(addr, length, prot, flags, fd, offset);
+    }
+    if (fail_requested("mmap")) {
+        double_log("mmap fb length=%zu failed (injected)", length);
+        errno = ENOMEM;
+        return MAP_FAILED;
+    }
+    void* mapping = real(addr, length, prot, flags, fd, offset);
+    if (mapping == MAP_FAILED) {
+        const int saved = errno;
+        double_log("mmap fb length=%zu failed (%s)", length, std::strerror(saved));
+        errno = saved;
+        return mapping;
+    }
+    g_map_length.store(length);
+    g_map_addr.store(mapping);
+    double_log("mmap fb length=%zu offset=%lld prot=%s %s", length, static_cast<long long>(offset),
+               prot_text(prot), (flags & MAP_SHARED) != 0 ? "shared" : "private");
+    return mapping;
+}
+
+}  // namespace
+
+bool double_save_screen(const char* path) {
+    const auto real_open = DOUBLE_REAL(open);
+    const void* addr = g_map_addr.load();
+    const size_t length = g_map_length.load();
+    if (addr == nullptr) {
+        return false;
+    }
+    const int fd = real_open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    const ssize_t written = write(fd, addr, length);
+    close(fd);
+    return written == static_cast<ssize_t>(length);
+}
+
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+    const auto real = DOUBLE_REAL(open);
+    mode_t mode = 0;
+    if (takes_mode(flags)) {
+        va_list args;
+        va_start(args, flags);
+        // The analyzer takes this definition for libc's own open and loses track of va_start.
+        // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
+        mode = static_cast<mode_t>(va_arg(args, int));
+        va_end(args);
+    }
+    return open_common(real, path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+    const auto real = DOUBLE_REAL(open64);
+    mode_t mode = 0;
+    if (takes_mode(flags)) {
+        va_list args;
+        va_start(args, flags);
+        // The analyzer takes this definition for libc's own open and loses track of va_start.
+        // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
+        mode = static_cast<mode_t>(va_arg(args, int));
+        va_end(args);
+    }
+    return open_common(real, path, flags, mode);
+}
+
+int ioctl(int fd, unsigned long request, ...) noexcept {
+    const auto real = DOUBLE_REAL(ioctl);
+    va_list args;
+    va_start(args, request);
+    void* arg = va_arg(args, void*);
+    va_end(args);
+    if (!is_fb(fd)) {
+        return real(fd, request, arg);
+    }
+    if (request != FBIOGET_VSCREENINFO) {
+        double_log("ioctl fb request=0x%lx unsupported", request);
+        errno = ENOTTY;
+        return -1;
+    }
+    if (fail_requested("ioctl")) {
+        double_log("ioctl fb FBIOGET_VSCREENINFO failed (injected)");
+        errno = EINVAL;
+        return -1;
+    }
+    std::memcpy(arg, &double_screen(), sizeof(fb_var_screeninfo));
+    double_log("ioctl fb FBIOGET_VSCREENINFO");
+    return 0;
+}
+
+void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset) noexcept {
+    const auto real = DOUBLE_REAL(mmap);
+    return map_common(real, addr, length, prot, flags, fd, offset);
+}
+
+void* mmap64(void* addr, size_t length, int prot, int flags, int fd, off64_t offset) noexcept {
+    const auto real = DOUBLE_REAL(mmap64);
+    return map_common(real, addr, length, prot, flags, fd, offset);
+}
+
+int munmap(void* addr, size_t length) noexcept {
+    const auto real = DOUBLE_REAL(munmap);
+    void* expected = addr;
+    const bool screen = addr != nullptr && g_map_addr.compare_exchange_strong(expected, nullptr);
+    if (screen) {
+        double_log("munmap fb length=%zu", length);
+    } else if (addr == MAP_FAILED) {
+        // Unmapping the failure value of a mapping: a fault of the program, made visible.
+        double_log("munmap MAP_FAILED length=%zu", length);
+    }
+    return real(addr, length);
+}
+
+int close(int fd) {
+    const auto real = DOUBLE_REAL(close);
+    int expected = fd;
+    const bool screen = fd >= 0 && g_fb_fd.compare_exchange_strong(expected, -1);
+    if (screen) {
+        double_log("close fb");
+    }
+    return real(fd);
+}
+
+}  // extern "C"

@@ -1,0 +1,94 @@
+// A small program that uses the device the way the animation does (a media file, the mapped
+// screen, a UI thread that draws and sleeps, an idle worker that never ends), so that the
+// double's threads, clock and media folder are tested on their own.
+#include <fcntl.h>
+#include <linux/fb.h>
+#include <pthread.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr useconds_t kFrameUs = 500000;
+constexpr useconds_t kIdleUs = 30000000;
+
+std::atomic<int> g_stop{0};
+uint8_t* g_screen = nullptr;
+size_t g_screen_bytes = 0;
+
+// Fills the whole screen with the number of the frame being shown: 1, 2, 3, ...
+void* ui_thread(void*) {
+    uint8_t frame = 0;
+    while (g_stop.load() == 0) {
+        ++frame;
+        std::memset(g_screen, frame, g_screen_bytes);
+        usleep(kFrameUs);
+    }
+    std::puts("ui exit");
+    return nullptr;
+}
+
+void* worker_thread(void*) {
+    for (;;) {
+        usleep(kIdleUs);
+    }
+}
+
+void print_media() {
+    FILE* f = std::fopen("/ZELT/media/probe.txt", "rb");
+    if (f == nullptr) {
+        std::perror("media");
+        return;
+    }
+    char text[64];
+    const size_t n = std::fread(text, 1, sizeof text, f);
+    std::fclose(f);
+    std::printf("media: %.*s\n", static_cast<int>(n), text);
+}
+
+void play() {
+    pthread_t ui;
+    pthread_t worker;
+    if (pthread_create(&ui, nullptr, ui_thread, nullptr) != 0) {
+        std::puts("ui not created");
+        return;
+    }
+    if (pthread_create(&worker, nullptr, worker_thread, nullptr) != 0) {
+        std::puts("worker not created");
+        g_stop.store(1);
+        pthread_join(ui, nullptr);
+        return;
+    }
+    pthread_join(worker, nullptr);
+    g_stop.store(1);
+    pthread_join(ui, nullptr);
+}
+
+}  // namespace
+
+int main() {
+    print_media();
+    const int fd = open("/dev/graphics/fb0", O_RDWR);
+    fb_var_screeninfo screen{};
+    if (fd < 0 || ioctl(fd, FBIOGET_VSCREENINFO, &screen) < 0) {
+        std::perror("fb0");
+        return 1;
+    }
+    g_screen_bytes = static_cast<size_t>(screen.xres) * screen.yres * (screen.bits_per_pixel / 8);
+    void* mapping = mmap(nullptr, g_screen_bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (mapping == MAP_FAILED) {
+        std::perror("mmap");
+        return 1;
+    }
+    g_screen = static_cast<uint8_t*>(mapping);
+    play();
+    munmap(mapping, g_screen_bytes);
+    close(fd);
+    return 0;
+}
