@@ -10,9 +10,7 @@
 
 namespace {
 
-// Rows and bytes per row of a picture placed at (x, y) that fit on a screen of `columns` x
-// `rows` positions of `position_bytes` each, within a buffer of `buffer_bytes`. Anything placed
-// at or beyond the right or bottom edge, or at a negative position, yields no rows.
+// The part of a picture that one drawing copies: `rows` copies of `row_copy_bytes` each.
 struct clip_result {
     int64_t rows;
     int64_t row_copy_bytes;
@@ -20,6 +18,10 @@ struct clip_result {
     int64_t pitch;         // destination bytes from one screen row to the next
 };
 
+// Rows and bytes per row of a picture placed at (x, y) that fit on a screen of `columns` x
+// `rows` positions of `position_bytes` each, within a buffer of `buffer_bytes`. Anything placed
+// at or beyond the right or bottom edge, or at a negative position, yields no rows; a row is
+// never longer than the room to the right edge, and no row ends past the buffer.
 clip_result clip_rows(int64_t picture_rows, int64_t picture_row_bytes, int x, int y,
                       int64_t columns, int64_t rows, int64_t position_bytes, int64_t buffer_bytes) {
     clip_result c{0, 0, 0, columns * position_bytes};
