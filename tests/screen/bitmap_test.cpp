@@ -248,7 +248,7 @@ TEST(PrepareDeathTest, AllocationFailureLeavesRecordEmpty) {
 #else
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(prepare_under_cap(), ::testing::ExitedWithCode(0),
-                "prepare_bitmap: Cannot allocate memory");
+                std::string("prepare_bitmap: ") + strerror(ENOMEM));
 #endif
 }
 
