@@ -1,13 +1,11 @@
-// Screen bytes back to RGB for each screen layout, PNG files that libpng decodes to the same
-// pixels, and the player page that lists the frames in order.
+// Screen bytes back to RGB for each screen layout, and PNG files that libpng decodes to the
+// same pixels.
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -53,14 +51,6 @@ TEST(ScreenToRgbTest, EachLayoutReadsBack) {
     }
 }
 
-TEST(ScreenToRgbTest, RefusesShortBuffersAndUnshownDepths) {
-    std::vector<uint8_t> rgb;
-    std::vector<uint8_t> bytes(7, 0);
-    EXPECT_FALSE(screen_to_rgb(screen_of("2x1x32"), bytes.data(), bytes.size(), &rgb));
-    EXPECT_FALSE(screen_to_rgb(screen_of("2x1x8"), bytes.data(), bytes.size(), &rgb));
-    EXPECT_TRUE(rgb.empty());
-}
-
 // Decodes an 8-bit RGB PNG with libpng.
 bool read_png(const std::string& path, uint32_t* w, uint32_t* h, std::vector<uint8_t>* rgb) {
     png_image image{};
@@ -100,23 +90,6 @@ TEST(ScreenPngTest, PngDecodesToTheScreenPixels) {
     EXPECT_EQ(w, 37U);
     EXPECT_EQ(h, 11U);
     EXPECT_EQ(decoded, expected);
-}
-
-TEST(ScreenPngTest, PlayerPageListsFramesInOrderAtTwoPerSecond) {
-    std::string dir = temp_dir();
-    const char* why = "";
-    ASSERT_EQ(player_page_write(dir, {"frame-000.png", "frame-001.png", "frame-010.png"}, &why), 0)
-        << why;
-    std::ifstream in(dir + "/index.html");
-    std::stringstream page;
-    page << in.rdbuf();
-    remove((dir + "/index.html").c_str());
-    EXPECT_NE(page.str().find(R"(["frame-000.png","frame-001.png","frame-010.png"])"),
-              std::string::npos);
-    EXPECT_NE(page.str().find("setInterval(show, 500)"), std::string::npos);
-    EXPECT_EQ(page.str().find("http"), std::string::npos) << "the page must need no network";
-
-    EXPECT_NE(player_page_write(dir, {"a\"b.png"}, &why), 0) << "a quote would break the page";
 }
 
 }  // namespace
