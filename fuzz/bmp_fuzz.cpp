@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr int64_t kFullReadPixels = int64_t{1} << 20;
+constexpr int64_t kFullReadPixels = int64_t{1} << 16;
 
 volatile bmp_color sink;
 
