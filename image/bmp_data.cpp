@@ -24,12 +24,15 @@ bool seek_data(FILE* file, const bmp_image* image) {
     return fseek(file, static_cast<long>(offset), SEEK_SET) == 0;
 }
 
-// Swaps rows so that a picture stored top row first ends up stored bottom row first.
-void reverse_rows(uint8_t* pixels, size_t stride, size_t rows) {
-    for (size_t top = 0, bottom = rows - 1; top < bottom; ++top, --bottom) {
-        std::swap_ranges(pixels + top * stride, pixels + (top + 1) * stride,
-                         pixels + bottom * stride);
+// Reads rows stored top row first into their bottom-up places, one row at a time, so that only
+// the rows the file holds are touched. Returns false on a read error.
+bool read_top_down(FILE* file, uint8_t* pixels, size_t stride, size_t rows) {
+    for (size_t i = 0; i < rows; ++i) {
+        if (fread(pixels + (rows - 1 - i) * stride, 1, stride, file) != stride) {
+            return !ferror(file);
+        }
     }
+    return true;
 }
 
 int read_uncompressed(FILE* file, bmp_image* image, size_t rows) {
@@ -41,12 +44,17 @@ int read_uncompressed(FILE* file, bmp_image* image, size_t rows) {
     }
     // image_size is not trusted (0 is common): the rows are what the picture needs, and what
     // a short file does not hold stays zero.
-    if (seek_data(file, image) && fread(image->pixels, 1, bytes, file) != bytes && ferror(file)) {
-        return -1;
+    const bool top_down = image->height < 0;
+    image->height = static_cast<int32_t>(rows);  // from here on rows are stored bottom row first
+    if (!seek_data(file, image)) {
+        return 0;
     }
-    if (image->height < 0) {
-        reverse_rows(image->pixels, static_cast<size_t>(image->row_stride), rows);
-        image->height = -image->height;
+    if (top_down) {
+        if (!read_top_down(file, image->pixels, static_cast<size_t>(image->row_stride), rows)) {
+            return -1;
+        }
+    } else if (fread(image->pixels, 1, bytes, file) != bytes && ferror(file)) {
+        return -1;
     }
     return 0;
 }
