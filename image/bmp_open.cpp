@@ -1,1 +1,122 @@
+// The reader's public face: open a file into a handle through the reading steps, install the
+// depth's lookup once, answer size and pixel questions, and release everything.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "image/bmp_image.h"
 #include "image/bmplib.h"
+
+namespace {
+
+constexpr uint32_t kDefaultMasks16[kMaskCount] = {0x7C00, 0x03E0, 0x001F};
+constexpr uint32_t kDefaultMasks32[kMaskCount] = {0xFF0000, 0x00FF00, 0x0000FF};
+
+bool is_palette_depth(int32_t bits) {
+    return bits == 1 || bits == 4 || bits == 8;
+}
+
+// Room for the table: a palette picture always gets all kPaletteEntries (zero past what the
+// file gives, so that any index reads black); 16/32 bits get their three masks.
+int allocate_table(bmp_image* image) {
+    const int32_t bits = image->bit_count;
+    size_t entries = 0;
+    if (is_palette_depth(bits)) {
+        entries = kPaletteEntries;
+    } else if (bits == 16 || bits == 32) {
+        entries = kMaskCount;
+    }
+    if (entries == 0) {
+        return 0;
+    }
+    image->table = static_cast<uint32_t*>(calloc(entries, sizeof(uint32_t)));
+    if (image->table == nullptr) {
+        errno = ENOMEM;
+        return -1;
+    }
+    return 0;
+}
+
+// Default channels of an uncompressed 16/32-bit picture: 5-5-5 and 8-8-8.
+void install_default_masks(bmp_image* image, const uint32_t (&masks)[kMaskCount]) {
+    for (uint32_t i = 0; i < kMaskCount; ++i) {
+        image->table[i] = masks[i];
+    }
+}
+
+void install_lookup(bmp_image* image) {
+    const bool bit_fields = image->compression == kCompressionBitFields;
+    switch (image->bit_count) {
+        case 1:
+            image->getpixel = getpixel_1bpp;
+            break;
+        case 4:
+            image->getpixel = getpixel_4bpp;
+            break;
+        case 8:
+            image->getpixel = getpixel_8bpp;
+            break;
+        case 16:
+            image->getpixel = getpixel_16bpp;
+            if (!bit_fields) {
+                install_default_masks(image, kDefaultMasks16);
+            }
+            calculate_boffset(image);
+            break;
+        case 24:
+            image->getpixel = getpixel_24bpp;
+            break;
+        default:  // 32: bmp_readheader refuses every other depth
+            image->getpixel = getpixel_32bpp;
+            if (!bit_fields) {
+                install_default_masks(image, kDefaultMasks32);
+            }
+            calculate_boffset(image);
+            break;
+    }
+}
+
+}  // namespace
+
+bmp_image* bmp_open(const char* path) {
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr) {
+        return nullptr;  // errno is the open's own
+    }
+    auto* image = static_cast<bmp_image*>(calloc(1, sizeof(bmp_image)));
+    if (image == nullptr) {
+        fclose(file);
+        errno = ENOMEM;
+        return nullptr;
+    }
+    if (bmp_readheader(file, image) != 0 || allocate_table(image) != 0 ||
+        bmp_readpalette(file, image) != 0 || bmp_readdata(file, image) != 0) {
+        const int error = errno;
+        bmp_close(image);
+        fclose(file);
+        errno = error;
+        return nullptr;
+    }
+    install_lookup(image);
+    fclose(file);
+    return image;
+}
+
+void bmp_close(bmp_image* image) {
+    free(image->table);
+    free(image->packed);
+    free(image->pixels);
+    free(image);
+}
+
+int32_t bmp_width(const bmp_image* image) {
+    return image->width;
+}
+
+int32_t bmp_height(const bmp_image* image) {
+    return image->height;
+}
+
+bmp_color bmp_getpixel(const bmp_image* image, int32_t x, int32_t y) {
+    return image->getpixel(image, x, y) & 0x00FFFFFFu;
+}

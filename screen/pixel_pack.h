@@ -1,0 +1,43 @@
+// Packing of reader colours into a screen's own pixel format, chosen once per picture, and the
+// overflow-checked size of a converted picture. Internal to the screen module.
+#pragma once
+
+#include <linux/fb.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "image/bmplib.h"
+
+struct pixel_format;
+
+// Writes one colour as a screen pixel of the format's byte width at `dest`.
+using pixel_pack_fn = void (*)(uint8_t* dest, bmp_color color, const pixel_format* format);
+
+// How one screen depth stores a pixel. `pack` is null for depths that are not drawn (anything
+// but 32, 24 and 16 bits): for those nothing is ever written.
+struct pixel_format {
+    int32_t bytes_per_pixel;  // 4, 3 or 2; 0 for depths that are not drawn
+    pixel_pack_fn pack;
+    // 16-bit screens only: where each channel's top bits go (from the screen description).
+    uint32_t red_offset, red_length;
+    uint32_t green_offset, green_length;
+    uint32_t blue_offset, blue_length;
+};
+
+// Picks the packing for the screen described by `screen`:
+//   32 bits: bytes b, g, r, 0xFF (the channel fields are not consulted);
+//   24 bits: bytes b, g, r (the channel fields are not consulted);
+//   16 bits: each channel's top `length` bits at its `offset`, low 16 bits kept, little-endian;
+//   other depths: no packing (bytes_per_pixel 0, pack null).
+pixel_format pixel_format_for(const fb_var_screeninfo* screen);
+
+// Bytes from one pixel to the next when counting screen positions: the packed width for the
+// drawn depths, 1 for any other depth.
+int32_t screen_position_bytes(const fb_var_screeninfo* screen);
+
+// Row length and total size of a `width` x `height` picture at `bytes_per_pixel`, computed in
+// 64 bits. Returns false when either does not fit (row length beyond int32_t, total beyond
+// size_t) or a dimension is negative.
+bool picture_buffer_size(int32_t width, int32_t height, int32_t bytes_per_pixel, int32_t* row_bytes,
+                         size_t* total_bytes);

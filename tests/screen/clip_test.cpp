@@ -1,0 +1,140 @@
+// Drawing prepared pictures: whole-row copies cut at the screen's right and bottom edges, and
+// never a byte outside the mapping, whatever the record or the position says.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "screen/bitmap.h"
+#include "screen/screen.h"
+#include "tests/screen/picture_file.h"
+
+namespace {
+
+constexpr uint8_t kUntouched = 0xAB;
+constexpr size_t kGuardBytes = 4096;  // after the mapping: must never be written
+
+struct clip_case {
+    const char* name;
+    uint32_t screen_w, screen_h, bpp;
+    int32_t pic_w, pic_h;  // the record's row_bytes is pic_w * bytes per position
+    int x, y;
+    int32_t rows_drawn, columns_drawn;
+    int64_t mapping_bytes = -1;  // -1: exactly the screen
+};
+
+// Bytes per screen position: 4, 3, 2 for the drawn depths, single bytes otherwise.
+int32_t position_bytes(uint32_t bpp) {
+    return bpp == 32 ? 4 : bpp == 24 ? 3 : bpp == 16 ? 2 : 1;
+}
+
+// A picture whose every byte tells where it came from.
+prepared_bitmap patterned(int32_t w, int32_t h, int32_t bytes_per_pixel,
+                          std::vector<uint8_t>* store) {
+    int32_t row_bytes = w * bytes_per_pixel;
+    store->resize(static_cast<size_t>(row_bytes) * h);
+    for (size_t i = 0; i < store->size(); ++i) {
+        (*store)[i] = static_cast<uint8_t>(i * 7 + i / 251 + 1);
+    }
+    return prepared_bitmap{w, h, row_bytes, store->data()};
+}
+
+class ClipTest : public ::testing::TestWithParam<clip_case> {
+protected:
+    void TearDown() override {
+        fbvar = fb_var_screeninfo{};
+        fbmem = nullptr;
+        buffersize = 0;
+    }
+};
+
+TEST_P(ClipTest, CopiesOnlyTheVisiblePart) {
+    const clip_case& c = GetParam();
+    int32_t b = position_bytes(c.bpp);
+    fbvar = test_screen(c.screen_w, c.screen_h, c.bpp == 8 ? 32 : c.bpp);
+    fbvar.bits_per_pixel = c.bpp;
+    size_t pitch = static_cast<size_t>(c.screen_w) * b;
+    size_t mapping =
+        c.mapping_bytes < 0 ? pitch * c.screen_h : static_cast<size_t>(c.mapping_bytes);
+    std::vector<uint8_t> screen(mapping + kGuardBytes, kUntouched);
+    fbmem = screen.data();
+    buffersize = static_cast<int>(mapping);
+
+    std::vector<uint8_t> store;
+    prepared_bitmap picture = patterned(c.pic_w, c.pic_h, b, &store);
+    draw_prepared_bitmap(&picture, c.x, c.y);
+
+    std::vector<uint8_t> expected(screen.size(), kUntouched);
+    for (int32_t i = 0; i < c.rows_drawn; ++i) {
+        for (int32_t k = 0; k < c.columns_drawn * b; ++k) {
+            expected[(c.y + i) * pitch + c.x * b + k] = store[i * picture.row_bytes + k];
+        }
+    }
+    ASSERT_EQ(screen.size(), expected.size());
+    for (size_t i = 0; i < screen.size(); ++i) {
+        ASSERT_EQ(screen[i], expected[i]) << "byte " << i << " (row " << i / pitch << ")"
+                                          << (i >= mapping ? ", past the mapping" : "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Positions, ClipTest,
+    ::testing::Values(
+        clip_case{"inside", 80, 60, 32, 10, 5, 3, 4, 5, 10},
+        clip_case{"wider_than_screen", 80, 60, 32, 100, 5, 0, 0, 5, 80},
+        clip_case{"cut_at_right_edge", 80, 60, 24, 30, 5, 70, 2, 5, 10},
+        clip_case{"cut_at_bottom_edge", 80, 60, 32, 10, 40, 0, 50, 10, 10},
+        clip_case{"last_ten_rows", 80, 60, 16, 10, 40, 0, 50, 10, 10},
+        clip_case{"wider_and_taller", 80, 60, 16, 120, 90, 5, 7, 53, 75},
+        clip_case{"at_right_edge_draws_nothing", 80, 60, 32, 10, 5, 80, 0, 0, 0},
+        clip_case{"at_bottom_edge_draws_nothing", 80, 60, 32, 10, 5, 0, 60, 0, 0},
+        clip_case{"beyond_both_edges", 80, 60, 32, 10, 5, 500, 900, 0, 0},
+        clip_case{"negative_x_draws_nothing", 80, 60, 32, 10, 5, -1, 0, 0, 0},
+        clip_case{"negative_y_draws_nothing", 80, 60, 32, 10, 5, 0, -3, 0, 0},
+        // A screen of 40 rows: the frames' position (0, 50) is below it.
+        clip_case{"frame_below_short_screen", 72, 40, 32, 72, 40, 0, 50, 0, 0},
+        // A mapping shorter than the screen it describes: only whole rows inside it.
+        clip_case{"mapping_ends_early", 80, 60, 32, 80, 60, 0, 0, 30, 80, 80 * 4 * 30 + 10},
+        clip_case{"mapping_ends_inside_row", 80, 60, 32, 20, 60, 50, 10, 19, 20,
+                  80 * 4 * 29 + 50 * 4 + 79},
+        clip_case{"mapping_before_position", 80, 60, 32, 20, 5, 0, 40, 0, 0, 80 * 4 * 40},
+        // Depths that are not packed count positions in single bytes.
+        clip_case{"eight_bit_positions", 80, 60, 8, 100, 5, 10, 10, 5, 70}),
+    [](const ::testing::TestParamInfo<clip_case>& info) { return info.param.name; });
+
+class BrokenRecordTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fbvar = test_screen(16, 8, 32);
+        screen_.assign(16 * 8 * 4 + kGuardBytes, kUntouched);
+        fbmem = screen_.data();
+        buffersize = 16 * 8 * 4;
+    }
+    void TearDown() override {
+        fbvar = fb_var_screeninfo{};
+        fbmem = nullptr;
+        buffersize = 0;
+    }
+    std::vector<uint8_t> screen_;
+};
+
+// Records a failed or odd preparation can leave: none of them may copy a byte.
+TEST_F(BrokenRecordTest, NothingIsCopiedFromEmptyOrNegativeRecords) {
+    std::vector<uint8_t> pixels(16 * 8 * 4, 0x11);
+    const struct {
+        const char* name;
+        prepared_bitmap record;
+    } cases[] = {
+        {"empty", prepared_bitmap{}},
+        {"null_pixels", prepared_bitmap{4, 4, 16, nullptr}},
+        {"zero_row_bytes", prepared_bitmap{4, 4, 0, pixels.data()}},
+        {"negative_row_bytes", prepared_bitmap{4, 4, -16, pixels.data()}},
+        {"negative_height", prepared_bitmap{4, -4, 16, pixels.data()}},
+    };
+    for (const auto& c : cases) {
+        draw_prepared_bitmap(&c.record, 0, 0);
+        EXPECT_EQ(screen_, std::vector<uint8_t>(screen_.size(), kUntouched)) << c.name;
+    }
+}
+
+}  // namespace
