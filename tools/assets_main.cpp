@@ -1,0 +1,165 @@
+// zelt-assets check DIR [--screen SCREEN]
+// zelt-assets preview DIR OUT [--screen SCREEN]
+// Tells the people who make the pictures, before flashing, whether the program will accept a
+// media folder and what the screen will show.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/assets_tool.h"
+#include "tools/screen_format.h"
+
+namespace {
+
+constexpr char kDefaultScreen[] = "720x1280x32";
+
+constexpr char kToolHelp[] =
+    "usage: zelt-assets check DIR [--screen SCREEN]\n"
+    "       zelt-assets preview DIR OUT [--screen SCREEN]\n"
+    "       zelt-assets [check|preview] --help\n"
+    "\n"
+    "Checks and previews a folder holding the program's seven pictures (zelttitle.bmp,\n"
+    "zeltani00.bmp ... zeltani05.bmp) with the program's own reader and drawing code.\n"
+    "  check    one line per picture in loading order: its size, depth, encoding, header\n"
+    "           length, clipping and converted size on the screen, or why it is refused\n"
+    "  preview  what the screen shows after each of the six cycles, as PNGs, and a page\n"
+    "           that plays them\n"
+    "\n"
+    "SCREEN is WxHxBPP or WxHxBPP:RO/RL,GO/GL,BO/BL (channel offsets/lengths in bits),\n"
+    "BPP 16, 24 or 32; default 720x1280x32.\n"
+    "Exit status: 0 the program would play, 1 it would stop at loading, 2 usage error\n"
+    "(bad arguments, missing folder, unwritable output).\n";
+
+constexpr char kCheckHelp[] =
+    "usage: zelt-assets check DIR [--screen SCREEN]\n"
+    "\n"
+    "Opens DIR/zelttitle.bmp, DIR/zeltani00.bmp ... DIR/zeltani05.bmp in the program's loading\n"
+    "order with the program's reader and prints one line for each:\n"
+    "  NAME: WxH, BPP bpp ENCODING, N-byte header; at (X,Y) fits|clipped by WxH px, keeps N bytes\n"
+    "  NAME: refused: REASON[; the program stops loading here]\n"
+    "then a result line. The title is drawn at (0,0), the frames at (0,50); \"keeps\" is the\n"
+    "size of the copy converted into the screen's format.\n"
+    "SCREEN defaults to 720x1280x32.\n"
+    "Exit status: 0 the program would play, 1 it would stop at loading, 2 usage error.\n";
+
+constexpr char kPreviewHelp[] =
+    "usage: zelt-assets preview DIR OUT [--screen SCREEN]\n"
+    "\n"
+    "Loads the seven pictures of DIR as the program does and draws, with the program's own\n"
+    "drawing code, what the screen shows after each of the six cycles (title at (0,0), then\n"
+    "frame i at (0,50), over what earlier cycles left), into OUT/cycle-0.png ... cycle-5.png,\n"
+    "plus OUT/index.html that plays them at 2 frames per second. OUT is created if missing.\n"
+    "SCREEN defaults to 720x1280x32.\n"
+    "Exit status: 0 written, 1 the program would stop at loading (nothing written), 2 usage\n"
+    "error (bad arguments, missing folder, unwritable output).\n";
+
+// A one-line error on standard error; returns the usage status.
+int usage_error(const char* verb, const std::string& message) {
+    fprintf(stderr, "zelt-assets%s%s: %s (see zelt-assets%s%s --help)\n", verb[0] ? " " : "", verb,
+            message.c_str(), verb[0] ? " " : "", verb);
+    return kExitUsage;
+}
+
+bool is_help(const char* arg) {
+    return strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0;
+}
+
+struct verb_args {
+    std::vector<std::string> operands;
+    const char* screen_text = kDefaultScreen;
+    bool help = false;
+};
+
+// Splits a verb's arguments into operands, --screen and --help. Returns false after a report.
+bool parse_verb_args(const char* verb, int argc, char** argv, verb_args* out) {
+    for (int i = 0; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (is_help(arg)) {
+            out->help = true;
+        } else if (strcmp(arg, "--screen") == 0) {
+            if (i + 1 >= argc) {
+                usage_error(verb, "--screen needs a value such as 720x1280x32");
+                return false;
+            }
+            out->screen_text = argv[++i];
+        } else if (strncmp(arg, "--screen=", 9) == 0) {
+            out->screen_text = arg + 9;
+        } else if (arg[0] == '-' && arg[1] != '\0') {
+            usage_error(verb, std::string("unknown option ") + arg);
+            return false;
+        } else {
+            out->operands.emplace_back(arg);
+        }
+    }
+    return true;
+}
+
+// Parses the screen text; only depths the program draws are accepted.
+bool parse_screen(const char* verb, const char* text, fb_var_screeninfo* screen) {
+    const char* why = nullptr;
+    if (parse_screen_format(text, screen, &why) != 0) {
+        usage_error(verb, std::string("--screen ") + text + ": " + why);
+        return false;
+    }
+    uint32_t bpp = screen->bits_per_pixel;
+    if (bpp != 16 && bpp != 24 && bpp != 32) {
+        usage_error(verb, std::string("--screen ") + text +
+                              ": the program draws only on 16-, 24- and 32-bit screens");
+        return false;
+    }
+    return true;
+}
+
+bool folder_exists(const std::string& dir) {
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0) {
+        fprintf(stderr, "zelt-assets: %s: %s\n", dir.c_str(), strerror(errno));
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        fprintf(stderr, "zelt-assets: %s: %s\n", dir.c_str(), strerror(ENOTDIR));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        return usage_error("", "no verb given: check or preview");
+    }
+    if (is_help(argv[1])) {
+        fputs(kToolHelp, stdout);
+        return 0;
+    }
+    const char* verb = argv[1];
+    bool check = strcmp(verb, "check") == 0;
+    bool preview = strcmp(verb, "preview") == 0;
+    if (!check && !preview) {
+        return usage_error("", std::string("unknown verb ") + verb + ": check or preview");
+    }
+    verb_args args;
+    if (!parse_verb_args(verb, argc - 2, argv + 2, &args)) {
+        return kExitUsage;
+    }
+    if (args.help) {
+        fputs(check ? kCheckHelp : kPreviewHelp, stdout);
+        return 0;
+    }
+    size_t wanted = check ? 1 : 2;
+    if (args.operands.size() != wanted) {
+        return usage_error(verb, check ? "needs exactly one folder: DIR"
+                                       : "needs exactly a folder and an output folder: DIR OUT");
+    }
+    fb_var_screeninfo screen{};
+    if (!parse_screen(verb, args.screen_text, &screen) || !folder_exists(args.operands[0])) {
+        return kExitUsage;
+    }
+    return check ? assets_check(args.operands[0], screen)
+                 : assets_preview(args.operands[0], args.operands[1], screen);
+}

@@ -1,0 +1,138 @@
+// The preview verb: loads the seven pictures exactly as the program does (reader, then
+// conversion into the screen's format), then draws each cycle into an in-memory screen with
+// the program's own drawing routine and writes what it holds as a PNG.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "image/bmplib.h"
+#include "player/assets.h"
+#include "screen/bitmap.h"
+#include "screen/screen.h"
+#include "tools/assets_tool.h"
+#include "tools/screen_png.h"
+
+namespace {
+
+// Frees the pixels of every prepared picture and empties the records.
+void release_pictures() {
+    for (const asset_entry& entry : asset_table) {
+        free(entry.picture->pixels);
+        *entry.picture = prepared_bitmap{};
+    }
+}
+
+// Opens and converts every picture in loading order. Returns false after a report on
+// standard error at the first that fails, as the program would stop there.
+bool load_pictures(const std::string& dir) {
+    for (int i = 0; i < kAssetCount; ++i) {
+        std::string name = asset_file_name(i);
+        std::string path = dir + "/" + name;
+        bmp_image* image = bmp_open(path.c_str());
+        if (image == nullptr) {
+            std::string why = refusal_text(errno);
+            fprintf(stderr,
+                    "zelt-assets: %s: refused: %s; the program stops loading here and shows "
+                    "nothing\n",
+                    name.c_str(), why.c_str());
+            return false;
+        }
+        int converted = prepare_bitmap(image, asset_table[i].picture);
+        bmp_close(image);
+        if (converted != 0) {
+            fprintf(stderr, "zelt-assets: %s: cannot be converted for this screen\n", name.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Draws the six cycles into the screen the globals describe and writes each as a PNG.
+bool render_cycles(const std::string& out, std::vector<std::string>* pngs) {
+    for (int cycle = 0; cycle < kFrameCount; ++cycle) {
+        // The title is redrawn every cycle and the frame over it; the screen is never cleared
+        // in between, so whatever neither covers stays from earlier cycles.
+        draw_prepared_bitmap(asset_table[0].picture, kTitleX, kTitleY);
+        draw_prepared_bitmap(animation_frames[cycle], kFrameX, kFrameY);
+        std::string png = "cycle-" + std::to_string(cycle) + ".png";
+        std::string path = out + "/" + png;
+        const char* why = nullptr;
+        if (screen_write_png(path.c_str(), fbvar, fbmem, static_cast<size_t>(buffersize), &why) !=
+            0) {
+            fprintf(stderr, "zelt-assets: %s: %s\n", path.c_str(), why);
+            return false;
+        }
+        pngs->push_back(png);
+    }
+    return true;
+}
+
+// Creates `out` if missing; reports and returns false when it is not a writable folder.
+bool prepare_output(const std::string& out) {
+    if (mkdir(out.c_str(), 0755) != 0 && errno != EEXIST) {
+        fprintf(stderr, "zelt-assets: %s: %s\n", out.c_str(), strerror(errno));
+        return false;
+    }
+    struct stat st {};
+    if (stat(out.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        fprintf(stderr, "zelt-assets: %s: %s\n", out.c_str(), strerror(ENOTDIR));
+        return false;
+    }
+    // Probe with a real file: permissions alone do not tell (root, read-only mounts).
+    std::string probe = out + "/.zelt-assets-probe";
+    FILE* f = fopen(probe.c_str(), "w");
+    if (f == nullptr) {
+        fprintf(stderr, "zelt-assets: %s: %s\n", out.c_str(), strerror(errno));
+        return false;
+    }
+    fclose(f);
+    remove(probe.c_str());
+    return true;
+}
+
+}  // namespace
+
+int assets_preview(const std::string& dir, const std::string& out,
+                   const fb_var_screeninfo& screen) {
+    uint64_t bytes = uint64_t{screen.xres} * screen.yres * (screen.bits_per_pixel / 8);
+    if (bytes > INT_MAX) {
+        fprintf(stderr, "zelt-assets: a %ux%ux%u screen is too large to preview\n", screen.xres,
+                screen.yres, screen.bits_per_pixel);
+        return kExitUsage;
+    }
+    if (!prepare_output(out)) {
+        return kExitUsage;
+    }
+    // The program's screen state: conversion reads fbvar, drawing writes fbmem.
+    fbvar = screen;
+    if (!load_pictures(dir)) {
+        release_pictures();
+        return kExitStopsLoading;
+    }
+    // Screen memory of our own, cleared once as the UI thread does before its first cycle.
+    std::vector<uint8_t> memory(bytes, 0);
+    fbmem = memory.data();
+    buffersize = static_cast<int>(bytes);
+    std::vector<std::string> pngs;
+    bool ok = render_cycles(out, &pngs);
+    fbmem = nullptr;
+    buffersize = 0;
+    release_pictures();
+    const char* why = nullptr;
+    if (ok && player_page_write(out, pngs, &why) != 0) {
+        fprintf(stderr, "zelt-assets: %s: %s\n", out.c_str(), why);
+        ok = false;
+    }
+    if (!ok) {
+        return kExitUsage;
+    }
+    printf("zelt-assets: %d cycles written to %s/ (open %s/index.html)\n", kFrameCount, out.c_str(),
+           out.c_str());
+    return kExitPlays;
+}
