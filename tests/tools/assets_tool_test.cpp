@@ -1,0 +1,301 @@
+// zelt-assets run as a subprocess on folders written here: the exact check lines and exit
+// statuses for good, missing, corrupt and oversized pictures; usage errors; and preview PNGs
+// decoded and compared with the composite of the source pictures, cycle by cycle.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/bmp_write.h"
+
+namespace {
+
+const char* const kNames[7] = {"zelttitle", "zeltani00", "zeltani01", "zeltani02",
+                               "zeltani03", "zeltani04", "zeltani05"};
+
+std::string fresh_dir(const std::string& name) {
+    std::string dir = ::testing::TempDir() + "zelt_assets_" + name + std::to_string(getpid());
+    EXPECT_EQ(system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str()), 0);
+    return dir;
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct tool_run {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+tool_run run_tool(const std::string& args) {
+    std::string base = ::testing::TempDir() + "zelt_assets_run" + std::to_string(getpid());
+    int status =
+        system((std::string(ZELT_ASSETS_BIN) + " " + args + " >" + base + ".out 2>" + base + ".err")
+                   .c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(base + ".out"),
+            slurp(base + ".err")};
+}
+
+void write_bmp(const std::string& path, const rgb_picture& p, bmp_encoding e, bool top_down = false,
+               uint32_t header = 40) {
+    bmp_write_options o;
+    o.encoding = e;
+    o.top_down = top_down;
+    o.header_size = header;
+    const char* why = "";
+    ASSERT_EQ(bmp_write(path.c_str(), p, o, &why), 0) << path << ": " << why;
+}
+
+// A folder of seven plain 24-bit pictures: the title `tw` x `th`, the frames `fw` x `fh`.
+std::string plain_folder(const std::string& name, int tw, int th, int fw, int fh) {
+    std::string dir = fresh_dir(name);
+    for (int i = 0; i < 7; ++i) {
+        write_bmp(dir + "/" + kNames[i] + ".bmp",
+                  i == 0 ? rgb_picture_make(tw, th, 0x102030) : rgb_picture_make(fw, fh, 0x405060),
+                  bmp_encoding::rgb24);
+    }
+    return dir;
+}
+
+TEST(AssetsCheckTest, SamplePicturesPlay) {
+    std::string dir = fresh_dir("samples");
+    ASSERT_EQ(system((std::string(ZELT_SAMPLES_BIN) + " " + dir +
+                      " --title 72x128 --frame 72x40 >/dev/null")
+                         .c_str()),
+              0);
+    tool_run r = run_tool("check " + dir + " --screen 72x100x16");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "zelttitle.bmp: 72x128, 24 bpp rgb, 40-byte header; at (0,0) clipped by 0x28 px, "
+              "keeps 18432 bytes\n"
+              "zeltani00.bmp: 72x40, 8 bpp palette, 40-byte header; at (0,50) fits, keeps 5760 "
+              "bytes\n"
+              "zeltani01.bmp: 72x40, 8 bpp rle8, 40-byte header; at (0,50) fits, keeps 5760 bytes\n"
+              "zeltani02.bmp: 72x40, 4 bpp palette, 40-byte header; at (0,50) fits, keeps 5760 "
+              "bytes\n"
+              "zeltani03.bmp: 72x40, 16 bpp bitfields, 40-byte header; at (0,50) fits, keeps 5760 "
+              "bytes\n"
+              "zeltani04.bmp: 72x40, 32 bpp rgb, 40-byte header; at (0,50) fits, keeps 5760 bytes\n"
+              "zeltani05.bmp: 72x40, 24 bpp rgb, 40-byte header; at (0,50) fits, keeps 5760 bytes\n"
+              "result: the program plays on a 72x100x16 screen\n");
+}
+
+TEST(AssetsCheckTest, MissingAndCorruptFilesStopLoadingAtTheFirst) {
+    std::string dir = plain_folder("broken", 4, 3, 4, 3);
+    ASSERT_EQ(remove((dir + "/zeltani02.bmp").c_str()), 0);
+    std::ofstream(dir + "/zeltani04.bmp", std::ios::binary) << "BM cut short";
+    tool_run r = run_tool("check " + dir);
+    EXPECT_EQ(r.status, 1);
+    std::string fine = ": 4x3, 24 bpp rgb, 40-byte header; at (0,50) fits, keeps 48 bytes\n";
+    EXPECT_EQ(r.out,
+              "zelttitle.bmp: 4x3, 24 bpp rgb, 40-byte header; at (0,0) fits, keeps 48 bytes\n"
+              "zeltani00.bmp" +
+                  fine + "zeltani01.bmp" + fine +
+                  "zeltani02.bmp: refused: No such file or directory; the program stops loading "
+                  "here\n"
+                  "zeltani03.bmp" +
+                  fine +
+                  "zeltani04.bmp: refused: Invalid argument (malformed or cut short)\n"
+                  "zeltani05.bmp" +
+                  fine + "result: the program stops loading at zeltani02.bmp\n");
+}
+
+// Each of the reader's refusal codes, on the title, names its cause.
+TEST(AssetsCheckTest, RefusalsCarryTheReadersReason) {
+    struct refusal_case {
+        const char* name;
+        size_t offset;  // header byte patched
+        uint8_t value;
+        const char* line;
+    };
+    const refusal_case cases[] = {
+        {"two_bit_depth", 28, 2,
+         "refused: Operation not supported (depth or compression the reader does not take)"},
+        {"width_over_65535", 20, 0x10, "refused: File too large (larger than the reader takes)"},
+        {"bad_signature", 0, 'X', "refused: Invalid argument (malformed or cut short)"},
+    };
+    for (const refusal_case& c : cases) {
+        std::string dir = plain_folder(c.name, 4, 3, 4, 3);
+        std::string title = dir + "/zelttitle.bmp";
+        std::string bytes = slurp(title);
+        bytes[c.offset] = static_cast<char>(c.value);
+        std::ofstream(title, std::ios::binary) << bytes;
+        tool_run r = run_tool("check " + dir);
+        EXPECT_EQ(r.status, 1) << c.name;
+        EXPECT_EQ(r.out.substr(0, r.out.find('\n')),
+                  std::string("zelttitle.bmp: ") + c.line + "; the program stops loading here")
+            << c.name;
+    }
+}
+
+TEST(AssetsCheckTest, PicturesLargerThanTheScreenAreClippedLikeTheProgramDraws) {
+    std::string dir = plain_folder("large", 100, 60, 100, 40);
+    write_bmp(dir + "/zeltani05.bmp", rgb_picture_make(100, 40, 0x405060), bmp_encoding::rgb24,
+              true, 124);
+    std::string frame =
+        ": 100x40, 24 bpp rgb, 40-byte header; at (0,50) clipped by 20x30 px, "
+        "keeps 12000 bytes\n";
+    tool_run r = run_tool("check " + dir + " --screen=80x60x24");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out,
+              "zelttitle.bmp: 100x60, 24 bpp rgb, 40-byte header; at (0,0) clipped by 20x0 "
+              "px, keeps 18000 bytes\n"
+              "zeltani00.bmp" +
+                  frame + "zeltani01.bmp" + frame + "zeltani02.bmp" + frame + "zeltani03.bmp" +
+                  frame + "zeltani04.bmp" + frame +
+                  "zeltani05.bmp: 100x40, 24 bpp rgb top-down, 124-byte header; at (0,50) "
+                  "clipped by 20x30 px, keeps 12000 bytes\n"
+                  "result: the program plays on a 80x60x24 screen\n");
+    // On a screen of 50 rows the frames start at its bottom edge: nothing of them is drawn.
+    r = run_tool("check " + dir + " --screen 80x50x32");
+    EXPECT_NE(r.out.find("zeltani00.bmp: 100x40, 24 bpp rgb, 40-byte header; at (0,50) clipped "
+                         "by 100x40 px, nothing shown, keeps 16000 bytes\n"),
+              std::string::npos)
+        << r.out;
+}
+
+TEST(AssetsUsageTest, BadArgumentsGiveOneLineAndStatusTwo) {
+    std::string dir = plain_folder("usage", 4, 3, 4, 3);
+    std::string file = dir + "/zelttitle.bmp";
+    struct usage_case {
+        const char* name;
+        std::string args;
+        const char* message;  // expected in the one line on standard error
+    };
+    const usage_case cases[] = {
+        {"no_verb", "", "no verb given"},
+        {"unknown_verb", "show " + dir, "unknown verb show"},
+        {"missing_folder", "check " + dir + "/nowhere", "nowhere: No such file or directory"},
+        {"folder_is_a_file", "check " + file, "zelttitle.bmp: Not a directory"},
+        {"malformed_screen", "check " + dir + " --screen 720x1280", "--screen 720x1280: screen"},
+        {"undrawn_depth", "check " + dir + " --screen 720x1280x8", "16-, 24- and 32-bit"},
+        {"two_folders_for_check", "check " + dir + " " + dir, "needs exactly one folder"},
+        {"unknown_option", "preview " + dir + " " + dir + " --fast", "unknown option --fast"},
+        {"unwritable_output", "preview " + dir + " " + file + "/out",
+         "zelttitle.bmp/out: Not a directory"},
+    };
+    for (const usage_case& c : cases) {
+        tool_run r = run_tool(c.args);
+        EXPECT_EQ(r.status, 2) << c.name;
+        EXPECT_EQ(r.out, "") << c.name;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << c.name << ": " << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
+    }
+    for (const char* help : {"--help", "check --help", "preview -h"}) {
+        tool_run r = run_tool(help);
+        EXPECT_EQ(r.status, 0) << help;
+        EXPECT_EQ(r.out.rfind("usage: zelt-assets", 0), 0U) << help;
+    }
+}
+
+bool read_png(const std::string& path, uint32_t* w, uint32_t* h, std::vector<uint8_t>* rgb) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
+        return false;
+    }
+    image.format = PNG_FORMAT_RGB;
+    rgb->resize(PNG_IMAGE_SIZE(image));
+    *w = image.width;
+    *h = image.height;
+    return png_image_finish_read(&image, nullptr, rgb->data(), 0, nullptr) != 0;
+}
+
+// Paints `p` at (x, y) into a w x h RGB screen, cut at its edges, each channel kept to the
+// screen's bits (`keep` masks).
+void paint(std::vector<uint8_t>* screen, int w, int h, const rgb_picture& p, int x, int y,
+           const uint8_t keep[3]) {
+    for (int r = 0; r < p.height && y + r < h; ++r) {
+        for (int c = 0; c < p.width && x + c < w; ++c) {
+            uint32_t color = p.pixels[static_cast<size_t>(r) * p.width + c];
+            uint8_t* out = screen->data() + (static_cast<size_t>(y + r) * w + x + c) * 3;
+            out[0] = static_cast<uint8_t>(color >> 16) & keep[0];
+            out[1] = static_cast<uint8_t>(color >> 8) & keep[1];
+            out[2] = static_cast<uint8_t>(color) & keep[2];
+        }
+    }
+}
+
+// A picture of a few colours (palette-friendly) that differs per `seed`.
+rgb_picture pattern(int w, int h, int seed) {
+    static const uint32_t kColors[] = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF,
+                                       0x808080, 0x12FE34, 0xC0FFEE, 0x7F017F};
+    rgb_picture p = rgb_picture_make(w, h, 0);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            p.pixels[static_cast<size_t>(y) * w + x] = kColors[(x / 7 + y / 5 + seed) % 8];
+        }
+    }
+    return p;
+}
+
+TEST(AssetsPreviewTest, CyclesShowTheCompositeOfTheDecodedPictures) {
+    // Frames shrink from cycle to cycle, so what a smaller frame leaves uncovered still shows
+    // the earlier ones; frame 0 is wider and taller than the room the screen leaves.
+    std::string dir = fresh_dir("preview");
+    const bmp_encoding encodings[6] = {bmp_encoding::palette8, bmp_encoding::rle8,
+                                       bmp_encoding::palette4, bmp_encoding::bitfields32,
+                                       bmp_encoding::rgb32,    bmp_encoding::rgb24};
+    std::vector<rgb_picture> pictures = {pattern(60, 60, 0)};
+    write_bmp(dir + "/zelttitle.bmp", pictures[0], bmp_encoding::rgb24);
+    for (int i = 0; i < 6; ++i) {
+        pictures.push_back(pattern(80 - 10 * i, 60 - 5 * i, i + 1));
+        write_bmp(dir + "/" + kNames[i + 1] + ".bmp", pictures.back(), encodings[i]);
+    }
+    struct screen_case {
+        const char* screen;
+        uint8_t keep[3];
+    };
+    const screen_case screens[] = {
+        {"70x100x32", {0xFF, 0xFF, 0xFF}},
+        {"70x100x24", {0xFF, 0xFF, 0xFF}},
+        {"70x100x16", {0xF8, 0xFC, 0xF8}},
+        {"70x100x16:10/5,5/5,0/5", {0xF8, 0xF8, 0xF8}},
+    };
+    for (const screen_case& s : screens) {
+        std::string out = dir + "/out";
+        tool_run r = run_tool("preview " + dir + " " + out + " --screen " + s.screen);
+        ASSERT_EQ(r.status, 0) << s.screen << ": " << r.err;
+        std::vector<uint8_t> expected(70 * 100 * 3, 0);
+        for (int cycle = 0; cycle < 6; ++cycle) {
+            paint(&expected, 70, 100, pictures[0], 0, 0, s.keep);
+            paint(&expected, 70, 100, pictures[cycle + 1], 0, 50, s.keep);
+            uint32_t w = 0, h = 0;
+            std::vector<uint8_t> decoded;
+            std::string png = out + "/cycle-" + std::to_string(cycle) + ".png";
+            ASSERT_TRUE(read_png(png, &w, &h, &decoded)) << png;
+            ASSERT_EQ(w * 1000 + h, 70U * 1000 + 100U) << png;
+            EXPECT_TRUE(decoded == expected) << s.screen << ", cycle " << cycle;
+        }
+        EXPECT_NE(slurp(out + "/index.html")
+                      .find(R"(["cycle-0.png","cycle-1.png","cycle-2.png","cycle-3.png",)"
+                            R"("cycle-4.png","cycle-5.png"])"),
+                  std::string::npos);
+    }
+}
+
+TEST(AssetsPreviewTest, ARefusedPictureWritesNoCycles) {
+    std::string dir = plain_folder("preview_refused", 4, 3, 4, 3);
+    ASSERT_EQ(remove((dir + "/zeltani05.bmp").c_str()), 0);
+    tool_run r = run_tool("preview " + dir + " " + dir + "/out");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "zelt-assets: zeltani05.bmp: refused: No such file or directory; the program stops "
+              "loading here and shows nothing\n");
+    struct stat st {};
+    EXPECT_NE(stat((dir + "/out/cycle-0.png").c_str(), &st), 0);
+}
+
+}  // namespace
