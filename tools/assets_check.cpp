@@ -87,6 +87,13 @@ std::string asset_file_name(int index) {
     return slash != nullptr ? slash + 1 : path;
 }
 
+std::string folder_path(const std::string& dir, const std::string& name) {
+    std::string path = dir;
+    path += '/';
+    path += name;
+    return path;
+}
+
 std::string refusal_text(int error) {
     std::string text = strerror(error);
     switch (error) {
@@ -106,7 +113,7 @@ int assets_check(const std::string& dir, const fb_var_screeninfo& screen) {
     int first_refused = -1;
     for (int i = 0; i < kAssetCount; ++i) {
         std::string name = asset_file_name(i);
-        std::string path = dir + "/" + name;
+        std::string path = folder_path(dir, name);
         bmp_image* image = bmp_open(path.c_str());
         if (image == nullptr) {
             std::string why = refusal_text(errno);

@@ -33,7 +33,7 @@ void release_pictures() {
 bool load_pictures(const std::string& dir) {
     for (int i = 0; i < kAssetCount; ++i) {
         std::string name = asset_file_name(i);
-        std::string path = dir + "/" + name;
+        std::string path = folder_path(dir, name);
         bmp_image* image = bmp_open(path.c_str());
         if (image == nullptr) {
             std::string why = refusal_text(errno);
@@ -61,7 +61,7 @@ bool render_cycles(const std::string& out, std::vector<std::string>* pngs) {
         draw_prepared_bitmap(asset_table[0].picture, kTitleX, kTitleY);
         draw_prepared_bitmap(animation_frames[cycle], kFrameX, kFrameY);
         std::string png = "cycle-" + std::to_string(cycle) + ".png";
-        std::string path = out + "/" + png;
+        std::string path = folder_path(out, png);
         const char* why = nullptr;
         if (screen_write_png(path.c_str(), fbvar, fbmem, static_cast<size_t>(buffersize), &why) !=
             0) {
@@ -85,7 +85,7 @@ bool prepare_output(const std::string& out) {
         return false;
     }
     // Probe with a real file: permissions alone do not tell (root, read-only mounts).
-    std::string probe = out + "/.zelt-assets-probe";
+    std::string probe = folder_path(out, ".zelt-assets-probe");
     FILE* f = fopen(probe.c_str(), "w");
     if (f == nullptr) {
         fprintf(stderr, "zelt-assets: %s: %s\n", out.c_str(), strerror(errno));

@@ -15,6 +15,9 @@ constexpr int kExitUsage = 2;         // bad arguments, missing folder, unwritab
 // File name of asset `index` (0 the title, 1 to 6 the frames), as the table's path ends.
 std::string asset_file_name(int index);
 
+// `dir`/`name`.
+std::string folder_path(const std::string& dir, const std::string& name);
+
 // Why the reader refused a picture, from the errno bmp_open left: the system's error text,
 // with a hint for the reader's own codes.
 std::string refusal_text(int error);
