@@ -188,14 +188,16 @@ run_result run_program(const run_options& o) {
     }
     std::vector<std::string> args = split(ZELT_EMULATOR, '|');
     const std::string program = o.program.empty() ? ZELT_PROGRAM_PATH : o.program;
-    if (args.empty()) {
-        env.insert(env.end(), vars.begin(), vars.end());
-    } else {
-        // Under an emulator the preload and the configuration are for the emulated program
-        // only, not for the emulator itself.
-        for (const std::string& v : vars) {
+    for (const std::string& v : vars) {
+        if (!args.empty() && v.rfind("LD_PRELOAD=", 0) == 0) {
+            // Under an emulator the target library is preloaded into the emulated program
+            // only: in the emulator's own environment the host's loader would try it too.
             args.push_back("-E");
             args.push_back(v);
+        } else {
+            // The emulator hands its environment on unchanged; its -E would split values at
+            // commas.
+            env.push_back(v);
         }
     }
     args.push_back(program);
