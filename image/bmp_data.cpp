@@ -14,6 +14,10 @@ namespace {
 
 constexpr int64_t kMaxSeekBytes = LONG_MAX;  // fseek takes a long (32 bits on 32-bit ARM)
 
+// A stat with 32-bit fields fails with EOVERFLOW on a file whose inode number or size needs
+// more: 32-bit glibc builds must ask for the 64-bit calls (_FILE_OFFSET_BITS=64).
+static_assert(sizeof(stat::st_ino) == 8 && sizeof(stat::st_size) == 8, "64-bit stat fields");
+
 // Positions the file at the pixel data; false when the data would start past what a seek can
 // reach (no data then).
 bool seek_data(FILE* file, const bmp_image* image) {

@@ -87,6 +87,18 @@ INSTANTIATE_TEST_SUITE_P(Double, DoubleThreadCreation, testing::ValuesIn(kCreati
                              return std::string(info.param.name);
                          });
 
+// The settings reach the program whole, also under an emulator: a channel description holds
+// commas, where qemu's -E would split it.
+TEST(DoubleSettings, ReachTheProgramWholeWithTheChannelDescription) {
+    run_options o = probe();
+    o.screen = "4x2x16:11/5,5/6,0/5";
+    o.args = {"describe"};
+    const run_result r = run_program(o);
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(r.out, "4x2x16 red 11/5 green 5/6 blue 0/5\n");
+    EXPECT_EQ(r.err, "");
+}
+
 TEST(DoubleMedia, RedirectsTheMediaFolder) {
     namespace fs = std::filesystem;
     const fs::path dir = fs::temp_directory_path() / ("zelt-media-" + std::to_string(getpid()));

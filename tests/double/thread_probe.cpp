@@ -70,15 +70,31 @@ void play() {
     pthread_join(ui, nullptr);
 }
 
+// Prints the screen as the double describes it: size, depth and each channel's offset/length.
+void print_screen(const fb_var_screeninfo& s) {
+    std::printf("%ux%ux%u red %u/%u green %u/%u blue %u/%u\n", s.xres, s.yres, s.bits_per_pixel,
+                s.red.offset, s.red.length, s.green.offset, s.green.length, s.blue.offset,
+                s.blue.length);
+}
+
 }  // namespace
 
-int main() {
-    print_media();
+// With the argument "describe" the probe only prints the screen's description.
+int main(int argc, char** argv) {
+    const bool describe = argc > 1 && std::strcmp(argv[1], "describe") == 0;
+    if (!describe) {
+        print_media();
+    }
     const int fd = open("/dev/graphics/fb0", O_RDWR);
     fb_var_screeninfo screen{};
     if (fd < 0 || ioctl(fd, FBIOGET_VSCREENINFO, &screen) < 0) {
         std::perror("fb0");
         return 1;
+    }
+    if (describe) {
+        print_screen(screen);
+        close(fd);
+        return 0;
     }
     g_screen_bytes = static_cast<size_t>(screen.xres) * screen.yres * (screen.bits_per_pixel / 8);
     void* mapping = mmap(nullptr, g_screen_bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
