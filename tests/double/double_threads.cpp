@@ -103,9 +103,11 @@ bool fail_requested(int number) {
     return (number == 1 && fail == "thread1") || (number == 2 && fail == "thread2");
 }
 
+// Only the UI thread calls this. The frame counts as passed, for a worker waiting to be ended,
+// once it is saved and logged: counting it earlier let the worker end before "frame N".
 void frame_sleep() {
     pthread_mutex_lock(&g_lock);
-    const long frame = ++g_frames;
+    const long frame = g_frames + 1;
     pthread_mutex_unlock(&g_lock);
     const std::string& dir = double_settings().frames_dir;
     if (!dir.empty()) {
@@ -117,6 +119,7 @@ void frame_sleep() {
     }
     double_log("frame %ld", frame);
     pthread_mutex_lock(&g_lock);
+    g_frames = frame;
     pthread_cond_broadcast(&g_frame_passed);
     pthread_mutex_unlock(&g_lock);
 }
