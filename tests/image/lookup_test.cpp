@@ -13,9 +13,10 @@ struct pixel_case {
     bmp_color expected;
 };
 
-bmp_file_spec picture(int32_t width, int16_t bits, std::vector<uint8_t> data,
-                      std::vector<uint32_t> table = {}, std::vector<uint32_t> masks = {},
-                      uint32_t info_size = 40) {
+// Table notation of the cases below: width, depth, stored bytes, palette, masks, header length.
+bmp_file_spec picture(int32_t width,  // NOLINT(bugprone-easily-swappable-parameters)
+                      int16_t bits, std::vector<uint8_t> data, std::vector<uint32_t> table = {},
+                      std::vector<uint32_t> masks = {}, uint32_t info_size = 40) {
     bmp_file_spec spec;
     spec.width = width;
     spec.bit_count = bits;

@@ -15,7 +15,7 @@ struct rle_case {
 };
 
 std::vector<uint8_t> expand(int32_t width, int32_t height, std::vector<uint8_t> packed) {
-    std::vector<uint8_t> pixels(static_cast<size_t>(width * height), 0);
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
     bmp_image image{};
     image.width = width;
     image.height = height;
@@ -30,7 +30,7 @@ class Rle8 : public testing::TestWithParam<rle_case> {};
 TEST_P(Rle8, Expands) {
     const rle_case& c = GetParam();
     std::vector<uint8_t> expected = c.expected;
-    expected.resize(static_cast<size_t>(c.width * c.height), 0);
+    expected.resize(static_cast<size_t>(c.width) * static_cast<size_t>(c.height), 0);
     EXPECT_EQ(expand(c.width, c.height, c.packed), expected);
 }
 
