@@ -115,6 +115,12 @@ TEST(ShortFile, MissingRowsAreBlack) {
     ASSERT_TRUE(opened.image) << strerror(opened.error);
     EXPECT_EQ(bmp_getpixel(opened.image.get(), 0, 2), 0x030201u);
     EXPECT_EQ(bmp_getpixel(opened.image.get(), 0, 0), 0u);
+
+    spec.height = -3;  // top row first: the one stored row is the top row
+    open_result top_down = open_spec(spec);
+    ASSERT_TRUE(top_down.image) << strerror(top_down.error);
+    EXPECT_EQ(bmp_getpixel(top_down.image.get(), 0, 0), 0x030201u);
+    EXPECT_EQ(bmp_getpixel(top_down.image.get(), 0, 2), 0u);
 }
 
 struct mask_case {
