@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "player/playback.h"
 #include "screen/screen.h"
 
 namespace {
@@ -51,11 +52,13 @@ void hand_off() {
 int animation_main(int, char**) {
     std::puts("start ZELT animation.");
     if (shell_present() && connect_screen()) {
-        // The animation phase runs here once the screen is mapped.
+        animation_phase();
     }
 
-    // Cleanup: the one way out, on every path. Releases only what is held.
+    // Cleanup: the one way out, on every path. Releases only what is held; by now no other
+    // thread of the program runs.
     screen_release();
+    animation_release();
     hand_off();
     return 0;
 }
