@@ -16,7 +16,8 @@
 //   ZELT_DOUBLE_FRAME_US     length of each UI-thread sleep in microseconds (default 1000)
 //   ZELT_DOUBLE_END_AFTER    end the worker thread once this many UI-thread sleeps happened
 // Threads: the first thread created is "ui", the second "worker"; every other is "other" and
-// the main thread is "main".
+// the main thread is "main". Each created thread logs "thread ROLE id=N" with its own
+// pthread_self() as it starts.
 #pragma once
 
 #include <dlfcn.h>

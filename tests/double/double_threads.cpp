@@ -93,6 +93,9 @@ void* run_thread(void* p) {
         return nullptr;
     }
     t_end_point = &end_point;
+    // The thread's own identifier, for checking what the program prints as it.
+    double_log("thread %s id=%lu", role_name(record.who),
+               static_cast<unsigned long>(pthread_self()));
     void* result = record.start(record.arg);
     t_end_point = nullptr;
     return result;
