@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -226,6 +227,25 @@ TEST_F(Player, StopsTheUiThreadBeforeReleasingTheScreen) {
     EXPECT_THAT(std::vector<std::string>(
                     e.begin() + static_cast<long>(position(e, "pthread_join ui")), e.end()),
                 Not(Contains(kFramePeriod)));
+}
+
+// On the device the program plays until it is stopped from outside. Every progress line printed
+// up to then must have reached standard output (a pipe or a file there), even though no exit
+// path runs to flush it.
+TEST_F(Player, KeepsItsProgressLinesWhenStoppedFromOutside) {
+    run_options o = playing("16x70x32");
+    o.end_after_frames = -1;
+    o.env.push_back("ZELT_DOUBLE_KILL_AFTER=2");
+    const run_result r = run_program(o);
+    EXPECT_FALSE(r.exited);
+    EXPECT_EQ(r.signal, SIGKILL);
+    EXPECT_THAT(r.out,
+                testing::StartsWith(start_and_description(screen_model_make("16x70x32", 0))));
+    EXPECT_THAT(r.out, testing::HasSubstr("ui_thread_function() " + thread_id(r.events, "ui") +
+                                          " started.\n"));
+    EXPECT_THAT(r.out, testing::HasSubstr("worker_thread_function() " +
+                                          thread_id(r.events, "worker") + " started.\n"));
+    EXPECT_THAT(r.events, Not(Contains(kHandOff)));
 }
 
 // ---------------------------------------------------------------------------------------------
