@@ -27,8 +27,9 @@ bool is_palette_depth(int32_t bits) {
 }
 
 // Depths and compressions the lookups know; RLE8 only at 8 bits, bit fields only at 16 and 32.
-bool is_supported(int32_t bits, uint32_t compression) {
-    switch (compression) {
+bool is_supported(const bmp_image* image) {
+    const int32_t bits = image->bit_count;
+    switch (image->compression) {
         case kCompressionNone:
             return is_palette_depth(bits) || bits == 16 || bits == 24 || bits == 32;
         case kCompressionRle8:
@@ -104,7 +105,7 @@ int bmp_readheader(FILE* file, bmp_image* image) {
     if (image->info_size < kMinInfoBytes) {
         return refuse(EINVAL);
     }
-    if (!is_supported(image->bit_count, image->compression)) {
+    if (!is_supported(image)) {
         return refuse(ENOTSUP);
     }
     if (check_sizes(image) != 0) {

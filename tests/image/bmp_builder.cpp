@@ -20,36 +20,38 @@ void put32(std::vector<uint8_t>& out, uint32_t value) {
 
 }  // namespace
 
-std::vector<uint8_t> bmp_bytes(const bmp_file_spec& spec) {
-    const bool masks_in_header = spec.info_size >= 52;
+std::vector<uint8_t> bmp_bytes(const bmp_recipe& recipe) {
+    const bool masks_in_header = recipe.info_size >= 52;
     const size_t before_data =
-        14 + spec.info_size + 4 * (spec.table.size() + (masks_in_header ? 0 : spec.masks.size()));
+        14 + recipe.info_size +
+        4 * (recipe.table.size() + (masks_in_header ? 0 : recipe.masks.size()));
     const uint32_t data_offset =
-        spec.data_offset != 0 ? spec.data_offset : static_cast<uint32_t>(before_data);
+        recipe.data_offset != 0 ? recipe.data_offset : static_cast<uint32_t>(before_data);
     std::vector<uint8_t> out = {'B', 'M'};
-    put32(out, static_cast<uint32_t>(data_offset + spec.data.size()));
+    put32(out, static_cast<uint32_t>(data_offset + recipe.data.size()));
     put32(out, 0);
     put32(out, data_offset);
-    put32(out, spec.info_size);
-    put32(out, static_cast<uint32_t>(spec.width));
-    put32(out, static_cast<uint32_t>(spec.height));
+    put32(out, recipe.info_size);
+    put32(out, static_cast<uint32_t>(recipe.width));
+    put32(out, static_cast<uint32_t>(recipe.height));
     put16(out, 1);
-    put16(out, static_cast<uint16_t>(spec.bit_count));
-    put32(out, spec.compression);
-    put32(out, spec.image_size != 0 ? spec.image_size : static_cast<uint32_t>(spec.data.size()));
+    put16(out, static_cast<uint16_t>(recipe.bit_count));
+    put32(out, recipe.compression);
+    put32(out,
+          recipe.image_size != 0 ? recipe.image_size : static_cast<uint32_t>(recipe.data.size()));
     put32(out, 2835);
     put32(out, 2835);
     put32(out, 0);
     put32(out, 0);
-    for (uint32_t mask : spec.masks) {
+    for (uint32_t mask : recipe.masks) {
         put32(out, mask);
     }
-    out.resize(std::max(out.size(), size_t{14} + spec.info_size), 0);
-    for (uint32_t entry : spec.table) {
+    out.resize(std::max(out.size(), size_t{14} + recipe.info_size), 0);
+    for (uint32_t entry : recipe.table) {
         put32(out, entry);
     }
     out.resize(std::max(out.size(), size_t{data_offset}), 0);
-    out.insert(out.end(), spec.data.begin(), spec.data.end());
+    out.insert(out.end(), recipe.data.begin(), recipe.data.end());
     return out;
 }
 
@@ -78,6 +80,6 @@ open_result open_bytes(const std::vector<uint8_t>& bytes) {
     return {bmp_handle(image), error};
 }
 
-open_result open_spec(const bmp_file_spec& spec) {
-    return open_bytes(bmp_bytes(spec));
+open_result open_recipe(const bmp_recipe& recipe) {
+    return open_bytes(bmp_bytes(recipe));
 }

@@ -8,7 +8,7 @@
 
 #include "image/bmp_image.h"
 
-struct bmp_file_spec {
+struct bmp_recipe {
     int32_t width = 1;
     int32_t height = 1;
     int16_t bit_count = 24;
@@ -21,7 +21,7 @@ struct bmp_file_spec {
     uint32_t image_size = 0;
 };
 
-std::vector<uint8_t> bmp_bytes(const bmp_file_spec& spec);
+std::vector<uint8_t> bmp_bytes(const bmp_recipe& recipe);
 
 // Rows given top row first, padded to `stride` bytes and stored bottom row first.
 std::vector<uint8_t> bottom_up(const std::vector<std::vector<uint8_t>>& rows, size_t stride);
@@ -43,4 +43,4 @@ struct open_result {
 
 // Writes `bytes` to a temporary file, opens it with bmp_open and removes the file again.
 open_result open_bytes(const std::vector<uint8_t>& bytes);
-open_result open_spec(const bmp_file_spec& spec);
+open_result open_recipe(const bmp_recipe& recipe);

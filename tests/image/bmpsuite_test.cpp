@@ -62,9 +62,11 @@ protected:
 TEST_P(Suite, NeverFaults) {
     const std::string folder = GetParam();
     for (const std::string& name : pictures(folder)) {
-        SCOPED_TRACE(folder + "/" + name);
+        std::string path = kSuite;
+        path.append("/").append(folder).append("/").append(name);
+        SCOPED_TRACE(path);
         errno = 0;
-        bmp_handle image(bmp_open((kSuite + "/" + folder + "/" + name).c_str()));
+        bmp_handle image(bmp_open(path.c_str()));
         const int error = errno;
         if (image) {
             EXPECT_GE(bmp_width(image.get()), 1);

@@ -37,12 +37,16 @@ std::vector<uint8_t> read_file(const std::string& path) {
 // PIL widens a narrow channel by scaling (31 -> 255), the reader by a plain shift (31 -> 248):
 // both keep the stored value in the top bits, which is what is compared; the reader's low bits
 // must be zero.
-bool same_channel(uint8_t ours, uint8_t theirs, int bits) {
-    if (bits >= 8) {
-        return ours == theirs;
+bool same_colour(bmp_color ours, const uint8_t* pil_rgb, const int (&bits)[3]) {
+    for (int i = 0; i < 3; ++i) {
+        const uint32_t channel = (ours >> (16 - 8 * i)) & 0xFFu;
+        const int drop = bits[i] >= 8 ? 0 : 8 - bits[i];
+        if ((channel >> drop) != uint32_t{pil_rgb[i]} >> drop ||
+            (channel & ((1u << drop) - 1)) != 0) {
+            return false;
+        }
     }
-    const int drop = 8 - bits;
-    return (ours >> drop) == (theirs >> drop) && (ours & ((1 << drop) - 1)) == 0;
+    return true;
 }
 
 // Pictures the reader refuses on purpose.
@@ -110,11 +114,7 @@ TEST(CrossCheck, EveryPixelMatchesPil) {
             for (int32_t x = 0; x < e.width; ++x) {
                 const bmp_color c = bmp_getpixel(image.get(), x, y);
                 const uint8_t* p = &rgb[3 * (size_t(y) * e.width + x)];
-                const uint8_t ours[3] = {uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)};
-                bool same = true;
-                for (int i = 0; i < 3; ++i) {
-                    same = same && same_channel(ours[i], p[i], e.bits[i]);
-                }
+                const bool same = same_colour(c, p, e.bits);
                 if (!same && differing++ == 0) {
                     std::ostringstream s;
                     s << "(" << x << "," << y << ") ours " << std::hex << c << " PIL "

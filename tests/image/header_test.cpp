@@ -20,13 +20,13 @@ class RowStride : public testing::TestWithParam<stride_case> {};
 
 TEST_P(RowStride, RoundsRowBytesUpToFour) {
     const stride_case& c = GetParam();
-    bmp_file_spec spec;
-    spec.width = c.width;
-    spec.bit_count = c.bit_count;
+    bmp_recipe recipe;
+    recipe.width = c.width;
+    recipe.bit_count = c.bit_count;
     if (c.bit_count <= 8) {
-        spec.table = {palette_entry(1, 2, 3)};
+        recipe.table = {palette_entry(1, 2, 3)};
     }
-    open_result opened = open_spec(spec);
+    open_result opened = open_recipe(recipe);
     ASSERT_TRUE(opened.image) << "errno " << opened.error;
     EXPECT_EQ(opened.image->row_stride, c.stride);
 }
@@ -52,16 +52,16 @@ class PaletteTable : public testing::TestWithParam<table_case> {};
 // index i, and indexes past the kept entries read black.
 TEST_P(PaletteTable, StartsAfterTheInformationHeader) {
     const table_case& c = GetParam();
-    bmp_file_spec spec;
-    spec.bit_count = 8;
-    spec.info_size = c.info_size;
+    bmp_recipe recipe;
+    recipe.bit_count = 8;
+    recipe.info_size = c.info_size;
     for (size_t i = 0; i < c.entries; ++i) {
-        spec.table.push_back(palette_entry(static_cast<uint8_t>(i), 0x40, 0x80));
+        recipe.table.push_back(palette_entry(static_cast<uint8_t>(i), 0x40, 0x80));
     }
-    spec.width = 2;
-    spec.data = {0, static_cast<uint8_t>(c.table_count), 0, 0};
-    spec.masks = {};
-    open_result opened = open_spec(spec);
+    recipe.width = 2;
+    recipe.data = {0, static_cast<uint8_t>(c.table_count), 0, 0};
+    recipe.masks = {};
+    open_result opened = open_recipe(recipe);
     ASSERT_TRUE(opened.image) << "errno " << opened.error;
     EXPECT_EQ(opened.image->table_count, c.table_count);
     const bmp_color first = c.table_count > 0 ? 0x004080u : 0u;
@@ -78,11 +78,11 @@ INSTANTIATE_TEST_SUITE_P(
                     table_case{"v4_header", 108, 16, 16}, table_case{"v5_header", 124, 2, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
-bmp_file_spec valid_rgb16() {
-    bmp_file_spec spec;
-    spec.bit_count = 16;
-    spec.data = {0xFF, 0x7F, 0, 0};
-    return spec;
+bmp_recipe valid_rgb16() {
+    bmp_recipe recipe;
+    recipe.bit_count = 16;
+    recipe.data = {0xFF, 0x7F, 0, 0};
+    return recipe;
 }
 
 struct refusal_case {
@@ -91,9 +91,9 @@ struct refusal_case {
     int error;
 };
 
-std::vector<uint8_t> with(bmp_file_spec spec, const std::function<void(bmp_file_spec&)>& change) {
-    change(spec);
-    return bmp_bytes(spec);
+std::vector<uint8_t> with(bmp_recipe recipe, const std::function<void(bmp_recipe&)>& change) {
+    change(recipe);
+    return bmp_bytes(recipe);
 }
 
 std::vector<uint8_t> patched(std::vector<uint8_t> bytes, size_t offset, uint32_t value) {
@@ -113,7 +113,7 @@ TEST_P(Refusal, SetsErrno) {
     EXPECT_EQ(opened.error, GetParam().error) << strerror(opened.error);
 }
 
-const bmp_file_spec kRgb16 = valid_rgb16();
+const bmp_recipe kRgb16 = valid_rgb16();
 
 INSTANTIATE_TEST_SUITE_P(
     BadFiles, Refusal,
@@ -219,11 +219,11 @@ TEST(RefusalOfThePath, KeepsTheOpenError) {
 }
 
 TEST(SizeLimit, JustUnder256MibOpens) {
-    bmp_file_spec spec = valid_rgb16();
-    spec.bit_count = 32;
-    spec.width = 65535;
-    spec.height = 1024;  // 65535 x 4 x 1024 bytes: under the limit, all but one pixel zero
-    open_result opened = open_spec(spec);
+    bmp_recipe recipe = valid_rgb16();
+    recipe.bit_count = 32;
+    recipe.width = 65535;
+    recipe.height = 1024;  // 65535 x 4 x 1024 bytes: under the limit, all but one pixel zero
+    open_result opened = open_recipe(recipe);
     ASSERT_TRUE(opened.image) << strerror(opened.error);
     EXPECT_EQ(bmp_getpixel(opened.image.get(), 65534, 0), 0u);
 }

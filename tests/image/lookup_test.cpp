@@ -7,24 +7,25 @@ namespace {
 
 struct pixel_case {
     const char* name;
-    bmp_file_spec spec;
+    bmp_recipe recipe;
     int32_t x;
     int32_t y;
     bmp_color expected;
 };
 
-bmp_file_spec picture(int32_t width, int16_t bits, std::vector<uint8_t> data,
-                      std::vector<uint32_t> table = {}, std::vector<uint32_t> masks = {},
-                      uint32_t info_size = 40) {
-    bmp_file_spec spec;
-    spec.width = width;
-    spec.bit_count = bits;
-    spec.data = std::move(data);
-    spec.table = std::move(table);
-    spec.masks = std::move(masks);
-    spec.compression = spec.masks.empty() ? 0 : 3;
-    spec.info_size = info_size;
-    return spec;
+// Table notation of the cases below: width, depth, stored bytes, palette, masks, header length.
+bmp_recipe picture(int32_t width,  // NOLINT(bugprone-easily-swappable-parameters)
+                   int16_t bits, std::vector<uint8_t> data, std::vector<uint32_t> table = {},
+                   std::vector<uint32_t> masks = {}, uint32_t info_size = 40) {
+    bmp_recipe recipe;
+    recipe.width = width;
+    recipe.bit_count = bits;
+    recipe.data = std::move(data);
+    recipe.table = std::move(table);
+    recipe.masks = std::move(masks);
+    recipe.compression = recipe.masks.empty() ? 0 : 3;
+    recipe.info_size = info_size;
+    return recipe;
 }
 
 const std::vector<uint32_t> kTwoColours = {palette_entry(0, 0, 0), palette_entry(0xAB, 0xCD, 0xEF)};
@@ -40,7 +41,7 @@ class Lookup : public testing::TestWithParam<pixel_case> {};
 
 TEST_P(Lookup, GivesTheStoredColour) {
     const pixel_case& c = GetParam();
-    open_result opened = open_spec(c.spec);
+    open_result opened = open_recipe(c.recipe);
     ASSERT_TRUE(opened.image) << strerror(opened.error);
     EXPECT_EQ(bmp_getpixel(opened.image.get(), c.x, c.y), c.expected);
 }
@@ -87,13 +88,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RowOrder, BottomUpAndTopDownAgree) {
     const std::vector<std::vector<uint8_t>> rows = {{0xFF, 0, 0, 0xFF, 0xFF, 0xFF},
                                                     {0, 0, 0xFF, 0, 0xFF, 0}};
-    bmp_file_spec spec = picture(2, 24, bottom_up(rows, 8));
-    spec.height = 2;
-    bmp_file_spec top_down = spec;
+    bmp_recipe recipe = picture(2, 24, bottom_up(rows, 8));
+    recipe.height = 2;
+    bmp_recipe top_down = recipe;
     top_down.height = -2;
     top_down.data = bottom_up({rows[1], rows[0]}, 8);
-    for (const bmp_file_spec& s : {spec, top_down}) {
-        open_result opened = open_spec(s);
+    for (const bmp_recipe& s : {recipe, top_down}) {
+        open_result opened = open_recipe(s);
         ASSERT_TRUE(opened.image) << strerror(opened.error);
         bmp_image* image = opened.image.get();
         EXPECT_EQ(bmp_height(image), 2);
@@ -107,13 +108,19 @@ TEST(RowOrder, BottomUpAndTopDownAgree) {
 // A file that ends inside its pixel data still opens: the rows it holds are read whatever
 // image_size says, the rest is black.
 TEST(ShortFile, MissingRowsAreBlack) {
-    bmp_file_spec spec = picture(1, 24, {1, 2, 3, 0});
-    spec.height = 3;
-    spec.image_size = 4;
-    open_result opened = open_spec(spec);
+    bmp_recipe recipe = picture(1, 24, {1, 2, 3, 0});
+    recipe.height = 3;
+    recipe.image_size = 4;
+    open_result opened = open_recipe(recipe);
     ASSERT_TRUE(opened.image) << strerror(opened.error);
     EXPECT_EQ(bmp_getpixel(opened.image.get(), 0, 2), 0x030201u);
     EXPECT_EQ(bmp_getpixel(opened.image.get(), 0, 0), 0u);
+
+    recipe.height = -3;  // top row first: the one stored row is the top row
+    open_result top_down = open_recipe(recipe);
+    ASSERT_TRUE(top_down.image) << strerror(top_down.error);
+    EXPECT_EQ(bmp_getpixel(top_down.image.get(), 0, 0), 0x030201u);
+    EXPECT_EQ(bmp_getpixel(top_down.image.get(), 0, 2), 0u);
 }
 
 struct mask_case {
@@ -139,8 +146,8 @@ TEST(ChannelFields, FollowTheMasks) {
 }
 
 TEST(ChannelFields, DefaultsForUncompressedPictures) {
-    open_result rgb16 = open_spec(picture(1, 16, {0, 0, 0, 0}));
-    open_result rgb32 = open_spec(picture(1, 32, {0, 0, 0, 0}));
+    open_result rgb16 = open_recipe(picture(1, 16, {0, 0, 0, 0}));
+    open_result rgb32 = open_recipe(picture(1, 32, {0, 0, 0, 0}));
     ASSERT_TRUE(rgb16.image && rgb32.image);
     const bmp_image& a = *rgb16.image;
     const bmp_image& b = *rgb32.image;

@@ -15,7 +15,7 @@ struct rle_case {
 };
 
 std::vector<uint8_t> expand(int32_t width, int32_t height, std::vector<uint8_t> packed) {
-    std::vector<uint8_t> pixels(static_cast<size_t>(width * height), 0);
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
     bmp_image image{};
     image.width = width;
     image.height = height;
@@ -30,7 +30,7 @@ class Rle8 : public testing::TestWithParam<rle_case> {};
 TEST_P(Rle8, Expands) {
     const rle_case& c = GetParam();
     std::vector<uint8_t> expected = c.expected;
-    expected.resize(static_cast<size_t>(c.width * c.height), 0);
+    expected.resize(static_cast<size_t>(c.width) * static_cast<size_t>(c.height), 0);
     EXPECT_EQ(expand(c.width, c.height, c.packed), expected);
 }
 
@@ -78,14 +78,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Through bmp_open: the expanded rows are `width` apart, whatever the stored stride was.
 TEST(Rle8File, LookupsAddressTheExpandedRows) {
-    bmp_file_spec spec;
-    spec.width = 3;
-    spec.height = 2;
-    spec.bit_count = 8;
-    spec.compression = 1;
-    spec.table = {palette_entry(0, 0, 0), palette_entry(1, 1, 1), palette_entry(2, 2, 2)};
-    spec.data = {3, 1, 0, 0, 2, 2, 0, 1};
-    open_result opened = open_spec(spec);
+    bmp_recipe recipe;
+    recipe.width = 3;
+    recipe.height = 2;
+    recipe.bit_count = 8;
+    recipe.compression = 1;
+    recipe.table = {palette_entry(0, 0, 0), palette_entry(1, 1, 1), palette_entry(2, 2, 2)};
+    recipe.data = {3, 1, 0, 0, 2, 2, 0, 1};
+    open_result opened = open_recipe(recipe);
     ASSERT_TRUE(opened.image) << strerror(opened.error);
     bmp_image* image = opened.image.get();
     EXPECT_EQ(image->row_stride, 3);
@@ -96,13 +96,13 @@ TEST(Rle8File, LookupsAddressTheExpandedRows) {
 
 // The compressed buffer holds what the file has, however large image_size claims to be.
 TEST(Rle8File, ImageSizeLargerThanTheFile) {
-    bmp_file_spec spec;
-    spec.bit_count = 8;
-    spec.compression = 1;
-    spec.table = {palette_entry(0, 0, 0), palette_entry(9, 9, 9)};
-    spec.data = {1, 1};
-    spec.image_size = 0xFFFFFFF0u;
-    open_result opened = open_spec(spec);
+    bmp_recipe recipe;
+    recipe.bit_count = 8;
+    recipe.compression = 1;
+    recipe.table = {palette_entry(0, 0, 0), palette_entry(9, 9, 9)};
+    recipe.data = {1, 1};
+    recipe.image_size = 0xFFFFFFF0u;
+    open_result opened = open_recipe(recipe);
     ASSERT_TRUE(opened.image) << strerror(opened.error);
     EXPECT_EQ(bmp_getpixel(opened.image.get(), 0, 0), 0x090909u);
 }
