@@ -48,6 +48,8 @@ std::atomic<int> g_created{0};
 pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
 pthread_cond_t g_frame_passed = PTHREAD_COND_INITIALIZER;
 long g_frames = 0;
+// The worker has printed its start line and gone idle (its first sleep was asked for).
+std::atomic<bool> g_worker_idle{false};
 
 // Roles of the threads created and not yet joined.
 constexpr int kMaxThreads = 16;
@@ -121,7 +123,7 @@ void frame_sleep() {
     }
     double_log("frame %ld", frame);
     const long kill_after = double_settings().kill_after;
-    if (kill_after >= 0 && frame >= kill_after) {
+    if (kill_after >= 0 && frame >= kill_after && g_worker_idle.load()) {
         // The device's way of ending the program: stopped from outside, with no exit path run.
         double_log("killed by the double");
         kill(getpid(), SIGKILL);
@@ -185,6 +187,9 @@ int usleep(useconds_t us) {
     if (t_role == role::ui) {
         frame_sleep();
         return real(c.frame_us);
+    }
+    if (t_role == role::worker) {
+        g_worker_idle.store(true);
     }
     if (t_role == role::worker && c.end_after >= 0 && t_end_point != nullptr) {
         end_worker(c.end_after);
