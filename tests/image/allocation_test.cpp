@@ -58,8 +58,9 @@ size_t address_space_bytes() {
     if (setrlimit(RLIMIT_AS, &cap) != 0) {
         exit(kCapNotHeld);
     }
-    // Some emulators accept the cap and ignore it.
-    void* probe = malloc(kProbeBytes);
+    // Some emulators accept the cap and ignore it. (volatile: the compiler may not drop the
+    // allocation and take it for granted.)
+    void* volatile probe = malloc(kProbeBytes);
     if (probe != nullptr) {
         free(probe);
         exit(kCapNotHeld);
