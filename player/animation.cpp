@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "player/playback.h"
 #include "screen/screen.h"
 
 namespace {
@@ -42,6 +43,8 @@ bool connect_screen() {
 // Hands the device on to its recovery service. The command's result is not examined: the
 // hand-off is the last thing this program does, whatever came before.
 void hand_off() {
+    // The hand-off is a shell command by design: the recovery service is started through init.
+    // NOLINTNEXTLINE(cert-env33-c)
     const int ignored = std::system("start recovery");
     (void)ignored;
 }
@@ -51,11 +54,13 @@ void hand_off() {
 int animation_main(int, char**) {
     std::puts("start ZELT animation.");
     if (shell_present() && connect_screen()) {
-        // The animation phase runs here once the screen is mapped.
+        animation_phase();
     }
 
-    // Cleanup: the one way out, on every path. Releases only what is held.
+    // Cleanup: the one way out, on every path. Releases only what is held; by now no other
+    // thread of the program runs.
     screen_release();
+    animation_release();
     hand_off();
     return 0;
 }

@@ -1,4 +1,5 @@
-// The main routine: the whole life of the process, from the start-up line to the hand-off.
+// The main routine: the whole life of the process, from the start-up line through the animation
+// to the hand-off.
 #pragma once
 
 // Arguments are ignored. Always returns 0.

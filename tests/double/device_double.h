@@ -15,8 +15,11 @@
 //                            (frame-001.raw, frame-002.raw, ...)
 //   ZELT_DOUBLE_FRAME_US     length of each UI-thread sleep in microseconds (default 1000)
 //   ZELT_DOUBLE_END_AFTER    end the worker thread once this many UI-thread sleeps happened
+//   ZELT_DOUBLE_KILL_AFTER   kill the process (SIGKILL, as when it is stopped from outside) at
+//                            this UI-thread sleep
 // Threads: the first thread created is "ui", the second "worker"; every other is "other" and
-// the main thread is "main".
+// the main thread is "main". Each created thread logs "thread ROLE id=N" with its own
+// pthread_self() as it starts.
 #pragma once
 
 #include <dlfcn.h>
@@ -36,7 +39,8 @@ struct double_config {
     std::string media_dir;
     std::string frames_dir;
     uint32_t frame_us;
-    long end_after;  // negative: the worker is never ended
+    long end_after;   // negative: the worker is never ended
+    long kill_after;  // negative: the process is never killed
 };
 
 // The configuration, read from the environment on first use.

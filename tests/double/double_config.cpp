@@ -76,6 +76,7 @@ loaded load() {
     c.frames_dir = env_or_empty("ZELT_DOUBLE_FRAMES_DIR");
     c.frame_us = static_cast<uint32_t>(read_count("ZELT_DOUBLE_FRAME_US", kDefaultFrameUs));
     c.end_after = read_count("ZELT_DOUBLE_END_AFTER", -1);
+    c.kill_after = read_count("ZELT_DOUBLE_KILL_AFTER", -1);
     return l;
 }
 

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csetjmp>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -93,6 +94,9 @@ void* run_thread(void* p) {
         return nullptr;
     }
     t_end_point = &end_point;
+    // The thread's own identifier, for checking what the program prints as it.
+    double_log("thread %s id=%lu", role_name(record.who),
+               static_cast<unsigned long>(pthread_self()));
     void* result = record.start(record.arg);
     t_end_point = nullptr;
     return result;
@@ -116,6 +120,12 @@ void frame_sleep() {
         }
     }
     double_log("frame %ld", frame);
+    const long kill_after = double_settings().kill_after;
+    if (kill_after >= 0 && frame >= kill_after) {
+        // The device's way of ending the program: stopped from outside, with no exit path run.
+        double_log("killed by the double");
+        kill(getpid(), SIGKILL);
+    }
     pthread_mutex_lock(&g_lock);
     pthread_cond_broadcast(&g_frame_passed);
     pthread_mutex_unlock(&g_lock);

@@ -1,0 +1,45 @@
+#include "player/threads.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "player/assets.h"
+#include "screen/bitmap.h"
+#include "screen/screen.h"
+
+std::atomic<int> EXIT_RECOVERY{0};
+
+namespace {
+
+// pthread_t is an integer type on glibc and bionic; printed as the unsigned long it fits in.
+unsigned long own_thread_id() {
+    return static_cast<unsigned long>(pthread_self());
+}
+
+}  // namespace
+
+void* ui_thread_function(void*) {
+    printf("ui_thread_function() %lu started.\n", own_thread_id());
+    memset(fbmem, 0, static_cast<size_t>(buffersize));
+    int i = 0;
+    while (EXIT_RECOVERY.load() == 0) {
+        draw_prepared_bitmap(&background, kTitleX, kTitleY);
+        draw_prepared_bitmap(animation_frames[i], kFrameX, kFrameY);
+        usleep(kFramePeriodUs);
+        i = (i + 1) % kFrameCount;
+    }
+    puts("ui_thread_function() exit.");
+    return nullptr;
+}
+
+void* worker_thread_function(void*) {
+    printf("worker_thread_function() %lu started.\n", own_thread_id());
+    for (;;) {
+        // Strict POSIX caps usleep below one second; glibc and bionic sleep the whole period.
+        // cppcheck-suppress invalidFunctionArg ; see above
+        usleep(kWorkerIdleUs);
+    }
+}

@@ -1,0 +1,363 @@
+// The whole program playing, run for real against the device double: the pictures it loads,
+// what each frame leaves on the screen, the sleeps it asks for, how it stops, and what it does
+// when a picture or a thread is missing.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tests/player/media_folder.h"
+#include "tests/player/run_program.h"
+#include "tests/player/screen_model.h"
+
+namespace {
+
+using testing::Contains;
+using testing::EndsWith;
+using testing::HasSubstr;
+using testing::Not;
+using testing::StartsWith;
+
+constexpr long kCycles = 14;  // more than two passes through the six frames
+constexpr uint8_t kOldContent = 0x5a;
+const char kHandOff[] = "system \"start recovery\"";
+const char kFramePeriod[] = "usleep ui 500000";
+const char kWorkerIdle[] = "usleep worker 30000000";
+
+// Position of the first event equal to `event`, or the log's length when there is none.
+size_t position(const std::vector<std::string>& events, const std::string& event) {
+    return static_cast<size_t>(std::find(events.begin(), events.end(), event) - events.begin());
+}
+
+// The thread identifier the double saw for `role` ("ui", "worker"), or "" when none started.
+std::string thread_id(const std::vector<std::string>& events, const std::string& role) {
+    const std::string prefix = "thread " + role + " id=";
+    for (const std::string& e : events) {
+        if (e.rfind(prefix, 0) == 0) {
+            return e.substr(prefix.size());
+        }
+    }
+    return "";
+}
+
+// Everything up to the loading: shell, device, description, mapping.
+std::vector<std::string> startup_events(long buffersize) {
+    return {"system NULL -> 1", "open /dev/graphics/fb0", "ioctl fb FBIOGET_VSCREENINFO",
+            "mmap fb length=" + std::to_string(buffersize) + " offset=0 prot=rw shared"};
+}
+
+std::vector<std::string> fopen_events(int count) {
+    std::vector<std::string> events;
+    for (int i = 0; i < count; ++i) {
+        events.push_back(std::string("fopen /ZELT/media/") + kMediaFiles[i]);
+    }
+    return events;
+}
+
+std::vector<std::string> release_events(long buffersize) {
+    return {"munmap fb length=" + std::to_string(buffersize), "close fb", kHandOff};
+}
+
+std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The device handle's number is the system's choice.
+std::vector<std::string> without_fd(std::vector<std::string> events) {
+    for (std::string& e : events) {
+        if (e.rfind("open /dev/graphics/fb0 fd=", 0) == 0) {
+            e = "open /dev/graphics/fb0";
+        }
+    }
+    return events;
+}
+
+std::string start_and_description(const screen_model& m) {
+    const std::string x = std::to_string(m.screen.xres);
+    const std::string y = std::to_string(m.screen.yres);
+    return "start ZELT animation.\nx-resolution: " + x + "\ny-resolution: " + y +
+           "\nx-resolution-virtual: " + x + "\ny-resolution-vritual: " + y +
+           "\nbpp: " + std::to_string(m.screen.bits_per_pixel) + "\n";
+}
+
+class MediaTest : public testing::Test {
+protected:
+    void SetUp() override { dir_ = make_media_folder(standard_media()); }
+    void TearDown() override { remove_media_folder(dir_); }
+
+    run_options playing(const char* screen) const {
+        run_options o;
+        o.screen = screen;
+        o.media_dir = dir_;
+        o.end_after_frames = kCycles;
+        o.screen_fill = kOldContent;
+        return o;
+    }
+
+    std::string dir_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Playing: the screens below are 16 pixels wide; the title (12 x 60) leaves columns 12 to 15
+// to the frames, and frame 0 (20 wide) and frame 2 (30 tall) reach past the screen's edges.
+
+struct playing_case {
+    const char* name;
+    const char* screen;
+};
+
+const playing_case kPlayingCases[] = {
+    {"Depth32", "16x70x32"},
+    {"Depth24", "16x70x24"},
+    {"Depth16RGB565", "16x70x16"},
+    {"Depth16BGR565", "16x70x16:0/5,5/6,11/5"},
+    // Frames start below the screen: only the title is drawn, cut at the bottom.
+    {"FortyRows", "16x40x32"},
+    // Frames start exactly at the bottom edge: nothing of them fits.
+    {"FiftyRows", "16x50x24"},
+};
+
+void PrintTo(const playing_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Playing : public MediaTest, public testing::WithParamInterface<playing_case> {};
+
+// The screen is cleared once; then each copy taken at a frame sleep equals the screen the
+// earlier cycles left with the title at (0, 0) and frame i mod 6 at (0, 50) drawn over it.
+TEST_P(Playing, EachFrameLeavesTheTitleAndTheNextFrameOverWhatCameBefore) {
+    const playing_case& c = GetParam();
+    std::vector<rgb_picture> decoded;
+    for (const char* file : kMediaFiles) {
+        decoded.push_back(decode_picture(dir_ + "/" + file));
+    }
+    run_options o = playing(c.screen);
+    o.save_frames = true;
+    const run_result r = run_program(o);
+    ASSERT_TRUE(r.exited) << "signal " << r.signal << "\n" << r.err;
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(r.canary_intact) << "written past the mapping";
+    ASSERT_GE(r.frames.size(), static_cast<size_t>(kCycles));
+
+    screen_model model = screen_model_make(c.screen, 0);
+    for (size_t i = 0; i < r.frames.size(); ++i) {
+        screen_model_draw(&model, decoded[0], 0, 0);
+        screen_model_draw(&model, decoded[1 + i % 6], 0, 50);
+        ASSERT_EQ(r.frames[i], model.bytes) << "screen at frame sleep " << i + 1;
+    }
+    // After its last sleep the UI thread saw the flag and drew nothing more.
+    EXPECT_EQ(r.screen, model.bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Player, Playing, testing::ValuesIn(kPlayingCases),
+                         [](const testing::TestParamInfo<playing_case>& info) {
+                             return std::string(info.param.name);
+                         });
+
+using Player = MediaTest;
+
+// The pictures are read in table order before any thread starts; the UI thread sleeps one frame
+// period per cycle and the worker idles in 30-second steps; each thread announces itself with
+// its own identifier.
+TEST_F(Player, LoadsInOrderThenPlaysAtTwoFramesPerSecond) {
+    const run_result r = run_program(playing("16x70x32"));
+    const long buffersize = 16 * 70 * 4;
+    const std::vector<std::string> events = without_fd(r.events);
+    // The threads' own events may come in between the two creations; leave them out.
+    std::vector<std::string> main_thread;
+    for (const std::string& e : events) {
+        if (e.rfind("thread ", 0) != 0 && e.rfind("usleep ", 0) != 0 && e.rfind("frame ", 0) != 0) {
+            main_thread.push_back(e);
+        }
+    }
+    const std::vector<std::string> start =
+        concat(concat(startup_events(buffersize), fopen_events(7)),
+               {"pthread_create ui", "pthread_create worker"});
+    ASSERT_GE(main_thread.size(), start.size());
+    EXPECT_EQ(std::vector<std::string>(main_thread.begin(),
+                                       main_thread.begin() + static_cast<long>(start.size())),
+              start);
+
+    long frame_sleeps = 0;
+    for (const std::string& e : events) {
+        if (e.rfind("usleep ", 0) == 0) {
+            EXPECT_TRUE(e == kFramePeriod || e == kWorkerIdle) << e;
+            frame_sleeps += e == kFramePeriod ? 1 : 0;
+        }
+    }
+    EXPECT_GE(frame_sleeps, kCycles);
+    EXPECT_THAT(events, Contains(kWorkerIdle));
+
+    const std::string ui = thread_id(events, "ui");
+    const std::string worker = thread_id(events, "worker");
+    ASSERT_NE(ui, "");
+    ASSERT_NE(worker, "");
+    const std::string ui_line = "ui_thread_function() " + ui + " started.\n";
+    const std::string worker_line = "worker_thread_function() " + worker + " started.\n";
+    const std::string head = start_and_description(screen_model_make("16x70x32", 0));
+    const std::string tail = "ui_thread_function() exit.\n";
+    EXPECT_THAT(r.out, testing::AnyOf(head + ui_line + worker_line + tail,
+                                      head + worker_line + ui_line + tail));
+}
+
+// Once the worker ends, the flag stops the UI thread, which is waited for; only then is the
+// screen unmapped, the device closed and the device handed off.
+TEST_F(Player, StopsTheUiThreadBeforeReleasingTheScreen) {
+    const run_result r = run_program(playing("16x70x16"));
+    ASSERT_TRUE(r.exited) << "signal " << r.signal;
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_THAT(r.out, EndsWith("ui_thread_function() exit.\n"));
+    const std::vector<std::string>& e = r.events;
+    const std::vector<std::string> order =
+        concat({"thread worker ended by the double", "pthread_join worker", "pthread_join ui"},
+               release_events(16 * 70 * 2));
+    for (size_t i = 0; i + 1 < order.size(); ++i) {
+        EXPECT_LT(position(e, order[i]), position(e, order[i + 1]))
+            << order[i] << " before " << order[i + 1];
+    }
+    ASSERT_FALSE(e.empty());
+    EXPECT_EQ(e.back(), kHandOff);
+    // No UI sleep (and so no drawing) after the UI thread was joined.
+    EXPECT_THAT(std::vector<std::string>(
+                    e.begin() + static_cast<long>(position(e, "pthread_join ui")), e.end()),
+                Not(Contains(kFramePeriod)));
+}
+
+// On the device the program plays until it is stopped from outside. Every progress line printed
+// up to then must have reached standard output (a pipe or a file there), even though no exit
+// path runs to flush it.
+TEST_F(Player, KeepsItsProgressLinesWhenStoppedFromOutside) {
+    run_options o = playing("16x70x32");
+    o.end_after_frames = -1;
+    o.env.push_back("ZELT_DOUBLE_KILL_AFTER=2");
+    const run_result r = run_program(o);
+    EXPECT_FALSE(r.exited);
+    EXPECT_EQ(r.signal, SIGKILL);
+    EXPECT_THAT(r.out,
+                testing::StartsWith(start_and_description(screen_model_make("16x70x32", 0))));
+    EXPECT_THAT(r.out, testing::HasSubstr("ui_thread_function() " + thread_id(r.events, "ui") +
+                                          " started.\n"));
+    EXPECT_THAT(r.out, testing::HasSubstr("worker_thread_function() " +
+                                          thread_id(r.events, "worker") + " started.\n"));
+    EXPECT_THAT(r.events, Not(Contains(kHandOff)));
+}
+
+// ---------------------------------------------------------------------------------------------
+// A picture that cannot be read stops the loading at once: the report, no thread, nothing drawn,
+// release and hand-off.
+
+struct loading_case {
+    const char* name;
+    int index;  // which picture is bad
+    bool missing;
+    std::vector<uint8_t> bytes;  // its content when present
+    const char* report;          // exact report, or null: any system text but "Success"
+};
+
+const loading_case kLoadingCases[] = {
+    {"Zeltani02Missing", 3, true, {}, "bmp_open: No such file or directory\n"},
+    {"Zeltani02Empty", 3, false, {}, nullptr},
+    {"Zeltani02NotABmp", 3, false, {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0}, nullptr},
+    // A valid signature and file size field, then nothing.
+    {"Zeltani02Truncated", 3, false, {'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0}, nullptr},
+    {"TitleMissing", 0, true, {}, "bmp_open: No such file or directory\n"},
+};
+
+void PrintTo(const loading_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class BadPicture : public MediaTest, public testing::WithParamInterface<loading_case> {};
+
+TEST_P(BadPicture, ReportsAndHandsOffWithoutDrawing) {
+    const loading_case& c = GetParam();
+    replace_media_file(dir_, c.index, c.bytes, c.missing);
+    const run_result r = run_program(playing("16x70x32"));
+    const long buffersize = 16 * 70 * 4;
+    ASSERT_TRUE(r.exited) << "signal " << r.signal;
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.out, start_and_description(screen_model_make("16x70x32", 0)));
+    if (c.report != nullptr) {
+        EXPECT_EQ(r.err, c.report);
+    } else {
+        EXPECT_THAT(r.err, StartsWith("bmp_open: "));
+        EXPECT_THAT(r.err, EndsWith("\n"));
+        EXPECT_NE(r.err, "bmp_open: \n");
+        EXPECT_THAT(r.err, Not(HasSubstr("Success")));
+    }
+    EXPECT_EQ(without_fd(r.events),
+              concat(concat(startup_events(buffersize), fopen_events(c.index + 1)),
+                     release_events(buffersize)));
+    EXPECT_EQ(r.screen, std::vector<uint8_t>(static_cast<size_t>(buffersize), kOldContent));
+    EXPECT_TRUE(r.canary_intact);
+}
+
+INSTANTIATE_TEST_SUITE_P(Player, BadPicture, testing::ValuesIn(kLoadingCases),
+                         [](const testing::TestParamInfo<loading_case>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// ---------------------------------------------------------------------------------------------
+// A thread that cannot be created: the report carries the creation's own error, a UI thread
+// already running is stopped before the release, and the device is handed off.
+
+struct creation_case {
+    const char* name;
+    const char* fail;
+    std::vector<std::string> threads;  // events of the thread creations and joins, in order
+};
+
+const creation_case kCreationCases[] = {
+    {"UiThread", "thread1", {"pthread_create ui failed (injected)"}},
+    {"WorkerThread",
+     "thread2",
+     {"pthread_create ui", "pthread_create worker failed (injected)", "pthread_join ui"}},
+};
+
+void PrintTo(const creation_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ThreadCreation : public MediaTest, public testing::WithParamInterface<creation_case> {};
+
+TEST_P(ThreadCreation, ReportsStopsTheUiThreadAndHandsOff) {
+    const creation_case& c = GetParam();
+    run_options o = playing("16x70x32");
+    o.fail = c.fail;
+    const run_result r = run_program(o);
+    const long buffersize = 16 * 70 * 4;
+    ASSERT_TRUE(r.exited) << "signal " << r.signal;
+    EXPECT_EQ(r.exit_status, 0);
+    // The double answers EAGAIN without touching errno.
+    EXPECT_EQ(r.err, "create ui thread\n: Resource temporarily unavailable\n");
+    std::vector<std::string> seen;
+    for (const std::string& e : without_fd(r.events)) {
+        if (e.rfind("pthread_", 0) == 0 || e.rfind("munmap", 0) == 0 || e == "close fb" ||
+            e == kHandOff) {
+            seen.push_back(e);
+        }
+    }
+    EXPECT_EQ(seen, concat(c.threads, release_events(buffersize)));
+    const std::string head = start_and_description(screen_model_make("16x70x32", 0));
+    if (c.threads.size() == 1) {
+        EXPECT_EQ(r.out, head);
+        EXPECT_EQ(r.screen, std::vector<uint8_t>(static_cast<size_t>(buffersize), kOldContent));
+    } else {
+        EXPECT_EQ(r.out, head + "ui_thread_function() " + thread_id(r.events, "ui") +
+                             " started.\nui_thread_function() exit.\n");
+    }
+    EXPECT_TRUE(r.canary_intact);
+}
+
+INSTANTIATE_TEST_SUITE_P(Player, ThreadCreation, testing::ValuesIn(kCreationCases),
+                         [](const testing::TestParamInfo<creation_case>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace
