@@ -16,7 +16,7 @@
 //   ZELT_DOUBLE_FRAME_US     length of each UI-thread sleep in microseconds (default 1000)
 //   ZELT_DOUBLE_END_AFTER    end the worker thread once this many UI-thread sleeps happened
 //   ZELT_DOUBLE_KILL_AFTER   kill the process (SIGKILL, as when it is stopped from outside) at
-//                            the worker's idle sleep, once this many UI-thread sleeps happened
+//                            this UI-thread sleep, or the first one after the worker went idle
 // Threads: the first thread created is "ui", the second "worker"; every other is "other" and
 // the main thread is "main". Each created thread logs "thread ROLE id=N" with its own
 // pthread_self() as it starts.

@@ -48,6 +48,8 @@ std::atomic<int> g_created{0};
 pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
 pthread_cond_t g_frame_passed = PTHREAD_COND_INITIALIZER;
 long g_frames = 0;
+// The worker has printed its start line and gone idle (its first sleep was asked for).
+std::atomic<bool> g_worker_idle{false};
 
 // Roles of the threads created and not yet joined.
 constexpr int kMaxThreads = 16;
@@ -122,26 +124,16 @@ void frame_sleep() {
         }
     }
     double_log("frame %ld", frame);
+    const long kill_after = double_settings().kill_after;
+    if (kill_after >= 0 && frame >= kill_after && g_worker_idle.load()) {
+        // The device's way of ending the program: stopped from outside, with no exit path run.
+        double_log("killed by the double");
+        kill(getpid(), SIGKILL);
+    }
     pthread_mutex_lock(&g_lock);
     g_frames = frame;
     pthread_cond_broadcast(&g_frame_passed);
     pthread_mutex_unlock(&g_lock);
-}
-
-// The device's way of ending the program: stopped from outside, with no exit path run. Done
-// from the worker's idle sleep once the frames have passed, so that both threads have started
-// (and printed their first lines) whatever the machine's load.
-[[noreturn]] void kill_process(long after_frames) {
-    pthread_mutex_lock(&g_lock);
-    while (g_frames < after_frames) {
-        pthread_cond_wait(&g_frame_passed, &g_lock);
-    }
-    pthread_mutex_unlock(&g_lock);
-    double_log("killed by the double");
-    kill(getpid(), SIGKILL);
-    for (;;) {
-        pause();
-    }
 }
 
 [[noreturn]] void end_worker(long after_frames) {
@@ -199,8 +191,8 @@ int usleep(useconds_t us) {
         frame_sleep();
         return real(c.frame_us);
     }
-    if (t_role == role::worker && c.kill_after >= 0) {
-        kill_process(c.kill_after);
+    if (t_role == role::worker) {
+        g_worker_idle.store(true);
     }
     if (t_role == role::worker && c.end_after >= 0 && t_end_point != nullptr) {
         end_worker(c.end_after);

@@ -79,7 +79,14 @@ INSTANTIATE_TEST_SUITE_P(
                      16,
                      "16/5,5/6,0/5",
                      6,
-                     {0xFF, 0x07, 0x00, 0x00, 0x01, 0x04, 0x00, 0x00, 0xE0, 0x07, 0x1F, 0x00}}),
+                     {0xFF, 0x07, 0x00, 0x00, 0x01, 0x04, 0x00, 0x00, 0xE0, 0x07, 0x1F, 0x00}},
+        // A channel wider than 8 bits is widened (blue ff in 12 bits is ff0), not shifted by a
+        // negative count; channels of no bits contribute nothing.
+        packing_case{"blue_only_12_bits",
+                     16,
+                     "0/0,0/0,0/12",
+                     6,
+                     {0xF0, 0x0F, 0x00, 0x00, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF0, 0x0F}}),
     [](const ::testing::TestParamInfo<packing_case>& info) { return info.param.name; });
 
 class ScreenStateTest : public ::testing::Test {
@@ -165,12 +172,12 @@ size_t address_space_bytes() {
     // 16 MB above what the process holds now: room for small allocations, not the buffer.
     lower.rlim_cur = address_space_bytes() + (16UL << 20);
     if (setrlimit(RLIMIT_AS, &lower) != 0) {
-        _exit(3);
+        exit(3);
     }
     prepared_bitmap out{1, 1, 4, reinterpret_cast<uint8_t*>(&cap)};
     int result = prepare_bitmap(image, &out);
     bool empty = out.pixels == nullptr && out.row_bytes == 0;
-    _exit(result == -1 && empty ? 0 : 1);
+    exit(result == -1 && empty ? 0 : 1);
 }
 #endif
 

@@ -1,8 +1,11 @@
-// Drawing prepared pictures: whole-row copies cut at the screen's right and bottom edges, and
-// never a byte outside the mapping, whatever the record or the position says.
+// Drawing pictures: whole-row copies of prepared pictures cut at the screen's right and bottom
+// edges, never a byte outside the mapping, whatever the record or the position says; and
+// conversion straight into a screen-shaped buffer, which must show the same.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <ostream>
 #include <vector>
 
 #include "screen/bitmap.h"
@@ -135,6 +138,88 @@ TEST_F(BrokenRecordTest, NothingIsCopiedFromEmptyOrNegativeRecords) {
         draw_prepared_bitmap(&c.record, 0, 0);
         EXPECT_EQ(screen_, std::vector<uint8_t>(screen_.size(), kUntouched)) << c.name;
     }
+}
+
+struct direct_case {
+    const char* name;
+    uint32_t bpp;
+    const char* channels;  // 16-bit layouts only
+    int32_t pic_w, pic_h;
+    int x, y;
+};
+
+void PrintTo(const direct_case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+// A picture whose every pixel has its own colour.
+rgb_picture graded(int32_t w, int32_t h) {
+    rgb_picture picture{w, h, {}};
+    for (int32_t i = 0; i < w * h; ++i) {
+        picture.pixels.push_back(static_cast<uint32_t>(i) * 0x010305u + 0x402010u);
+    }
+    return picture;
+}
+
+class DirectDrawTest : public ::testing::TestWithParam<direct_case> {
+protected:
+    void TearDown() override {
+        fbvar = fb_var_screeninfo{};
+        fbmem = nullptr;
+        buffersize = 0;
+    }
+};
+
+// Converting straight into a screen-shaped buffer leaves the same bytes in the same places as
+// converting once and copying the rows: same packing, same edges.
+TEST_P(DirectDrawTest, MatchesPreparedDrawing) {
+    const direct_case& c = GetParam();
+    constexpr uint32_t kScreenW = 40;
+    constexpr uint32_t kScreenH = 30;
+    fbvar = test_screen(kScreenW, kScreenH, c.bpp, c.channels);
+    const size_t screen_bytes = size_t{kScreenW} * kScreenH * (c.bpp / 8);
+    bmp_image* image = open_written(graded(c.pic_w, c.pic_h), bmp_write_options{});
+
+    std::vector<uint8_t> prepared_screen(screen_bytes + kGuardBytes, kUntouched);
+    fbmem = prepared_screen.data();
+    buffersize = static_cast<int>(screen_bytes);
+    prepared_bitmap picture{};
+    ASSERT_EQ(prepare_bitmap(image, &picture), 0);
+    draw_prepared_bitmap(&picture, c.x, c.y);
+    free(picture.pixels);
+
+    std::vector<uint8_t> direct_screen(screen_bytes + kGuardBytes, kUntouched);
+    draw_bitmap(image, &fbvar, direct_screen.data(), c.x, c.y);
+    bmp_close(image);
+
+    EXPECT_NE(prepared_screen, std::vector<uint8_t>(prepared_screen.size(), kUntouched))
+        << "nothing drawn: the case checks nothing";
+    for (size_t i = 0; i < direct_screen.size(); ++i) {
+        ASSERT_EQ(direct_screen[i], prepared_screen[i])
+            << "byte " << i << (i >= screen_bytes ? ", past the screen" : "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Positions, DirectDrawTest,
+    ::testing::Values(direct_case{"inside_32", 32, nullptr, 7, 5, 3, 4},
+                      direct_case{"cut_at_right_edge_24", 24, nullptr, 9, 4, 35, 2},
+                      direct_case{"cut_at_bottom_edge_565", 16, "11/5,5/6,0/5", 6, 8, 1, 26},
+                      direct_case{"larger_than_screen_bgr565", 16, "0/5,5/6,11/5", 50, 33, 0, 0},
+                      direct_case{"corner_32", 32, nullptr, 5, 5, 39, 29}),
+    [](const ::testing::TestParamInfo<direct_case>& info) { return info.param.name; });
+
+// A screen depth that is not drawn, or no buffer, leaves everything as it was.
+TEST(DirectDraw, UndrawnDepthOrNoBufferWritesNothing) {
+    bmp_image* image = open_written(graded(4, 4), bmp_write_options{});
+    fb_var_screeninfo screen = test_screen(16, 8, 32);
+    screen.bits_per_pixel = 8;
+    std::vector<uint8_t> buffer(16 * 8 * 4, kUntouched);
+    draw_bitmap(image, &screen, buffer.data(), 0, 0);
+    EXPECT_EQ(buffer, std::vector<uint8_t>(buffer.size(), kUntouched));
+    screen.bits_per_pixel = 32;
+    draw_bitmap(image, &screen, nullptr, 0, 0);  // must not crash
+    bmp_close(image);
 }
 
 }  // namespace
