@@ -1,0 +1,133 @@
+#include "bench/bench_report.h"
+
+#include <cstdio>
+#include <set>
+
+namespace {
+
+constexpr double kLoadTarget = 1.0;  // our loading time over the peer's
+constexpr double kDrawTarget = 1.1;  // our drawing time over one memcpy
+constexpr double kSpareMiB = 2.0;    // heap allowed beyond converted buffers + largest file
+
+const char* verdict(bool met) {
+    return met ? "met" : "MISSED";
+}
+
+// Splits "a/b/c" into its parts.
+std::vector<std::string> split(const std::string& name) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t slash = name.find('/'); slash != std::string::npos;
+         start = slash + 1, slash = name.find('/', start)) {
+        parts.push_back(name.substr(start, slash - start));
+    }
+    parts.push_back(name.substr(start));
+    return parts;
+}
+
+}  // namespace
+
+void summary_reporter::ReportRuns(const std::vector<Run>& runs) {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+        if (run.error_occurred || run.iterations == 0) {
+            continue;
+        }
+        // With repetitions, the median stands for the benchmark; otherwise the one run does.
+        const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+        if (run.run_type == Run::RT_Aggregate && !median) {
+            continue;
+        }
+        const std::string name = run.run_name.function_name;
+        bench_result result{run.real_accumulated_time / static_cast<double>(run.iterations), {}};
+        if (median) {
+            result.seconds = run.real_accumulated_time;  // aggregates hold one value
+        }
+        for (const auto& counter : run.counters) {
+            result.counters[counter.first] = counter.second.value;
+        }
+        results_[name] = result;
+    }
+}
+
+void summary_reporter::Finalize() {
+    ConsoleReporter::Finalize();
+    std::set<std::string> encodings;
+    std::set<int> depths;
+    for (const auto& entry : results_) {
+        const std::vector<std::string> parts = split(entry.first);
+        if (parts[0] == "load" && parts.size() == 4) {
+            encodings.insert(parts[2]);
+            depths.insert(std::stoi(parts[3]));
+        }
+    }
+    auto find = [this](const std::string& name) -> const bench_result* {
+        auto it = results_.find(name);
+        return it == results_.end() ? nullptr : &it->second;
+    };
+
+    printf(
+        "\nLoading: bmp_open + prepare_bitmap + bmp_close against stbi_load + packing "
+        "(target: ratio <= %.1f)\n",
+        kLoadTarget);
+    printf("%-12s %5s %10s %9s %10s %9s %7s  %s\n", "encoding", "depth", "ours ms", "ours MP/s",
+           "stb ms", "stb MP/s", "ratio", "target");
+    for (const std::string& encoding : encodings) {
+        for (int depth : depths) {
+            const std::string tail = encoding + "/" + std::to_string(depth) + "bpp";
+            const bench_result* ours = find("load/ours/" + tail);
+            const bench_result* peer = find("load/stb/" + tail);
+            if (ours == nullptr) {
+                continue;
+            }
+            printf("%-12s %5d %10.2f %9.1f", encoding.c_str(), depth, ours->seconds * 1e3,
+                   ours->counters.count("MP/s") != 0 ? ours->counters.at("MP/s") : 0.0);
+            if (peer == nullptr) {
+                printf(" %10s %9s %7s  %s\n", "-", "-", "-", "(peer cannot read it)");
+                continue;
+            }
+            const double ratio = ours->seconds / peer->seconds;
+            printf(" %10.2f %9.1f %7.2f  %s\n", peer->seconds * 1e3,
+                   peer->counters.count("MP/s") != 0 ? peer->counters.at("MP/s") : 0.0, ratio,
+                   verdict(ratio <= kLoadTarget));
+        }
+    }
+
+    printf(
+        "\nDrawing: draw_prepared_bitmap of a full-screen picture against one memcpy "
+        "(target: ratio <= %.1f)\n",
+        kDrawTarget);
+    printf("%5s %10s %10s %7s  %s\n", "depth", "ours us", "memcpy us", "ratio", "target");
+    for (int depth : depths) {
+        const std::string tail = std::to_string(depth) + "bpp";
+        const bench_result* ours = find("draw/ours/" + tail);
+        const bench_result* copy = find("draw/memcpy/" + tail);
+        if (ours == nullptr || copy == nullptr) {
+            continue;
+        }
+        const double ratio = ours->seconds / copy->seconds;
+        printf("%5d %10.1f %10.1f %7.2f  %s\n", depth, ours->seconds * 1e6, copy->seconds * 1e6,
+               ratio, verdict(ratio <= kDrawTarget));
+    }
+
+    printf(
+        "\nStart-up: seven pictures opened, prepared and closed; peak heap against the seven "
+        "converted buffers + the largest file (target: at most %.0f MiB over)\n",
+        kSpareMiB);
+    printf("%-12s %5s %10s %10s %11s %9s  %s\n", "encoding", "depth", "phase ms", "peak MiB",
+           "budget MiB", "over MiB", "target");
+    for (const std::string& encoding : encodings) {
+        for (int depth : depths) {
+            const bench_result* run =
+                find("startup/" + encoding + "/" + std::to_string(depth) + "bpp");
+            if (run == nullptr || run->counters.count("over_MiB") == 0) {
+                continue;
+            }
+            const double over = run->counters.at("over_MiB");
+            printf("%-12s %5d %10.1f %10.2f %11.2f %9.2f  %s\n", encoding.c_str(), depth,
+                   run->seconds * 1e3, run->counters.at("peak_MiB"), run->counters.at("budget_MiB"),
+                   over, verdict(over <= kSpareMiB));
+        }
+    }
+    fflush(stdout);
+}

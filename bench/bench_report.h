@@ -1,0 +1,23 @@
+// A console reporter that also keeps every result and, at the end, prints the three summary
+// tables with their ratios and the targets they are held to.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct bench_result {
+    double seconds;  // wall time per iteration
+    std::map<std::string, double> counters;
+};
+
+class summary_reporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override;
+    void Finalize() override;
+
+private:
+    std::map<std::string, bench_result> results_;
+};
