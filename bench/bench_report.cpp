@@ -34,15 +34,15 @@ void summary_reporter::ReportRuns(const std::vector<Run>& runs) {
             continue;
         }
         // With repetitions, the median stands for the benchmark; otherwise the one run does.
+        // (A median holds the median of the runs' totals, over one run's iterations.)
         const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
         if (run.run_type == Run::RT_Aggregate && !median) {
             continue;
         }
         const std::string name = run.run_name.function_name;
-        bench_result result{run.real_accumulated_time / static_cast<double>(run.iterations), {}};
-        if (median) {
-            result.seconds = run.real_accumulated_time;  // aggregates hold one value
-        }
+        // Processor time of the benchmark's thread (page faults included): on a shared machine
+        // it is steadier than wall time, which also counts the time other programs ran.
+        bench_result result{run.cpu_accumulated_time / static_cast<double>(run.iterations), {}};
         for (const auto& counter : run.counters) {
             result.counters[counter.first] = counter.second.value;
         }
@@ -58,8 +58,11 @@ void summary_reporter::Finalize() {
         const std::vector<std::string> parts = split(entry.first);
         if (parts[0] == "load" && parts.size() == 4) {
             encodings.insert(parts[2]);
-            depths.insert(std::stoi(parts[3]));
         }
+        if (parts[0] == "startup" && parts.size() == 3) {
+            encodings.insert(parts[1]);
+        }
+        depths.insert(std::stoi(parts.back()));  // every name ends in <depth>bpp
     }
     auto find = [this](const std::string& name) -> const bench_result* {
         auto it = results_.find(name);

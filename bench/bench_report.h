@@ -9,7 +9,7 @@
 #include <vector>
 
 struct bench_result {
-    double seconds;  // wall time per iteration
+    double seconds;  // processor time per iteration
     std::map<std::string, double> counters;
 };
 

@@ -8,50 +8,68 @@ constexpr uint32_t kOpaqueAlpha = 0xFF;
 constexpr uint32_t kChannelBits = 8;
 constexpr uint32_t kPixel16Bits = 16;
 
-uint8_t red_of(bmp_color c) {
+inline uint8_t red_of(bmp_color c) {
     return static_cast<uint8_t>(c >> 16);
 }
-uint8_t green_of(bmp_color c) {
+inline uint8_t green_of(bmp_color c) {
     return static_cast<uint8_t>(c >> 8);
 }
-uint8_t blue_of(bmp_color c) {
+inline uint8_t blue_of(bmp_color c) {
     return static_cast<uint8_t>(c);
 }
 
-void pack_32(uint8_t* dest, bmp_color color, const pixel_format*) {
+inline void pack_32(uint8_t* dest, bmp_color color, const pixel_format*) {
     dest[0] = blue_of(color);
     dest[1] = green_of(color);
     dest[2] = red_of(color);
     dest[3] = kOpaqueAlpha;
 }
 
-void pack_24(uint8_t* dest, bmp_color color, const pixel_format*) {
+inline void pack_24(uint8_t* dest, bmp_color color, const pixel_format*) {
     dest[0] = blue_of(color);
     dest[1] = green_of(color);
     dest[2] = red_of(color);
 }
 
+inline uint32_t place(uint8_t value, const channel_place& p) {
+    return (static_cast<uint32_t>(value) >> p.down << p.up) & p.keep;
+}
+
+inline void pack_16(uint8_t* dest, bmp_color color, const pixel_format* f) {
+    const uint32_t v = place(red_of(color), f->red) | place(green_of(color), f->green) |
+                       place(blue_of(color), f->blue);
+    dest[0] = static_cast<uint8_t>(v);
+    dest[1] = static_cast<uint8_t>(v >> 8);
+}
+
 // One 8-bit channel cut to its top `length` bits and moved to `offset`. Drivers may describe
 // channels the 16 bits cannot hold; such a channel contributes nothing rather than shifting
 // by 32 or more, and one wider than 8 bits is widened instead of shifted by a negative count.
-uint32_t channel_16(uint8_t value, uint32_t offset, uint32_t length) {
+channel_place place_for(const fb_bitfield& field) {
+    const uint32_t offset = field.offset;
+    const uint32_t length = field.length;
     if (length == 0 || offset >= kPixel16Bits) {
-        return 0;
+        return channel_place{0, 0, 0};
     }
-    uint32_t bits =
-        length <= kChannelBits
-            ? static_cast<uint32_t>(value) >> (kChannelBits - length)
-            : static_cast<uint32_t>(value)
-                  << (length > kPixel16Bits ? kPixel16Bits - kChannelBits : length - kChannelBits);
-    return bits << offset;
+    if (length <= kChannelBits) {
+        return channel_place{kChannelBits - length, offset, ~0u};
+    }
+    const uint32_t widen = (length > kPixel16Bits ? kPixel16Bits : length) - kChannelBits;
+    return channel_place{0, offset + widen, ~0u};
 }
 
-void pack_16(uint8_t* dest, bmp_color color, const pixel_format* f) {
-    uint32_t v = channel_16(red_of(color), f->red_offset, f->red_length) |
-                 channel_16(green_of(color), f->green_offset, f->green_length) |
-                 channel_16(blue_of(color), f->blue_offset, f->blue_length);
-    dest[0] = static_cast<uint8_t>(v);
-    dest[1] = static_cast<uint8_t>(v >> 8);
+// The per-pixel loop of one depth: its packing is a template argument, so it is built into
+// the loop instead of being called per pixel.
+template <void (*Pack)(uint8_t*, bmp_color, const pixel_format*), int32_t Bytes>
+void convert(const bmp_image* image, int32_t columns, int32_t rows, uint8_t* dest, size_t pitch,
+             const pixel_format* format) {
+    for (int32_t y = 0; y < rows; ++y) {
+        uint8_t* out = dest + static_cast<size_t>(y) * pitch;
+        for (int32_t x = 0; x < columns; ++x) {
+            Pack(out, bmp_getpixel(image, x, y), format);
+            out += Bytes;
+        }
+    }
 }
 
 }  // namespace
@@ -61,21 +79,18 @@ pixel_format pixel_format_for(const fb_var_screeninfo* screen) {
     switch (screen->bits_per_pixel) {
         case 32:
             f.bytes_per_pixel = 4;
-            f.pack = pack_32;
+            f.convert = convert<pack_32, 4>;
             break;
         case 24:
             f.bytes_per_pixel = 3;
-            f.pack = pack_24;
+            f.convert = convert<pack_24, 3>;
             break;
         case 16:
             f.bytes_per_pixel = 2;
-            f.pack = pack_16;
-            f.red_offset = screen->red.offset;
-            f.red_length = screen->red.length;
-            f.green_offset = screen->green.offset;
-            f.green_length = screen->green.length;
-            f.blue_offset = screen->blue.offset;
-            f.blue_length = screen->blue.length;
+            f.convert = convert<pack_16, 2>;
+            f.red = place_for(screen->red);
+            f.green = place_for(screen->green);
+            f.blue = place_for(screen->blue);
             break;
         default:
             break;
