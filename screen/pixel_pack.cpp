@@ -1,5 +1,6 @@
 #include "screen/pixel_pack.h"
 
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -18,17 +19,17 @@ inline uint8_t blue_of(bmp_color c) {
     return static_cast<uint8_t>(c);
 }
 
+// The screens are little-endian (ARM and x86), so a colour 0x00RRGGBB stored as it is gives the
+// bytes b, g, r, 0: one store per pixel instead of one per byte.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "pixels are packed little-endian");
+
 inline void pack_32(uint8_t* dest, bmp_color color, const pixel_format*) {
-    dest[0] = blue_of(color);
-    dest[1] = green_of(color);
-    dest[2] = red_of(color);
-    dest[3] = kOpaqueAlpha;
+    const uint32_t pixel = color | kOpaqueAlpha << 24;
+    memcpy(dest, &pixel, sizeof pixel);
 }
 
 inline void pack_24(uint8_t* dest, bmp_color color, const pixel_format*) {
-    dest[0] = blue_of(color);
-    dest[1] = green_of(color);
-    dest[2] = red_of(color);
+    memcpy(dest, &color, 3);  // b, g, r
 }
 
 inline uint32_t place(uint8_t value, const channel_place& p) {
@@ -38,8 +39,8 @@ inline uint32_t place(uint8_t value, const channel_place& p) {
 inline void pack_16(uint8_t* dest, bmp_color color, const pixel_format* f) {
     const uint32_t v = place(red_of(color), f->red) | place(green_of(color), f->green) |
                        place(blue_of(color), f->blue);
-    dest[0] = static_cast<uint8_t>(v);
-    dest[1] = static_cast<uint8_t>(v >> 8);
+    const auto pixel = static_cast<uint16_t>(v);
+    memcpy(dest, &pixel, sizeof pixel);
 }
 
 // One 8-bit channel cut to its top `length` bits and moved to `offset`. Drivers may describe
