@@ -23,5 +23,7 @@ void bench_screen_set(int32_t depth, int32_t width, int32_t height);
 bool peer_prepare(const char* path, prepared_bitmap* out);
 
 void register_load_benchmarks(const std::vector<bench_picture>& pictures);
-void register_draw_benchmarks(const std::vector<bench_picture>& pictures);
+// `min_seconds` above 0 runs each draw at least that long (a draw takes a fraction of a
+// millisecond, and a longer run evens out what other programs do to the memory bus meanwhile).
+void register_draw_benchmarks(const std::vector<bench_picture>& pictures, double min_seconds);
 void register_startup_benchmarks(const std::vector<bench_picture>& pictures);

@@ -54,7 +54,7 @@ void draw(benchmark::State& state, const bench_picture* picture, int32_t depth, 
 
 }  // namespace
 
-void register_draw_benchmarks(const std::vector<bench_picture>& pictures) {
+void register_draw_benchmarks(const std::vector<bench_picture>& pictures, double min_seconds) {
     const bench_picture* full_colour = nullptr;
     for (const bench_picture& picture : pictures) {
         if (picture.encoding == bmp_encoding::rgb24) {
@@ -66,11 +66,14 @@ void register_draw_benchmarks(const std::vector<bench_picture>& pictures) {
     }
     for (int32_t depth : kScreenDepths) {
         const std::string tail = std::to_string(depth) + "bpp";
-        benchmark::RegisterBenchmark(("draw/ours/" + tail).c_str(), draw, full_colour, depth,
-                                     draw_way::ours)
-            ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark(("draw/memcpy/" + tail).c_str(), draw, full_colour, depth,
-                                     draw_way::copy)
-            ->Unit(benchmark::kMicrosecond);
+        for (draw_way way : {draw_way::ours, draw_way::copy}) {
+            const char* what = way == draw_way::ours ? "draw/ours/" : "draw/memcpy/";
+            benchmark::internal::Benchmark* b =
+                benchmark::RegisterBenchmark((what + tail).c_str(), draw, full_colour, depth, way)
+                    ->Unit(benchmark::kMicrosecond);
+            if (min_seconds > 0) {
+                b->MinTime(min_seconds);
+            }
+        }
     }
 }

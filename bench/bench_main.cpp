@@ -3,6 +3,7 @@
 //   zelt-bench [--picture_size=WIDTHxHEIGHT] [--benchmark_...]
 // The default picture is a phone screen, 1080 x 2400; a tiny one keeps a smoke run short.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,7 @@ namespace {
 constexpr int32_t kScreenWidth = 1080;
 constexpr int32_t kScreenHeight = 2400;
 constexpr const char kSizeFlag[] = "--picture_size=";
+constexpr double kDrawMinSeconds = 2.0;
 
 // Takes --picture_size out of argv; false when its value is not WIDTHxHEIGHT.
 bool take_size_flag(int* argc, char** argv, int32_t* width, int32_t* height) {
@@ -52,13 +54,14 @@ int main(int argc, char** argv) {
     }
     std::vector<bench_picture> pictures;
     if (!bench_pictures_make(width, height, &pictures)) {
-        bench_pictures_remove(pictures);
         return 1;
     }
     register_load_benchmarks(pictures);
-    register_draw_benchmarks(pictures);
+    // Full-size draws run longer than the default; a smoke run on small pictures does not.
+    const bool full_size = width == kScreenWidth && height == kScreenHeight;
+    register_draw_benchmarks(pictures, full_size ? kDrawMinSeconds : 0.0);
     register_startup_benchmarks(pictures);
-    summary_reporter reporter;
+    summary_reporter reporter(isatty(STDOUT_FILENO) != 0);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     bench_pictures_remove(pictures);

@@ -71,16 +71,16 @@ bool bench_pictures_make(int32_t width, int32_t height, std::vector<bench_pictur
         const char* why = nullptr;
         const std::vector<uint8_t> file =
             bmp_encode(make_content(width, height, e.colors), options, &why);
-        FILE* f = fopen(picture.path.c_str(), "wb");
-        const bool written =
-            !file.empty() && f != nullptr && fwrite(file.data(), 1, file.size(), f) == file.size();
-        if (f != nullptr && fclose(f) != 0) {
-            perror(picture.path.c_str());
-            return false;
-        }
+        FILE* f = file.empty() ? nullptr : fopen(picture.path.c_str(), "wb");
+        bool written = f != nullptr && fwrite(file.data(), 1, file.size(), f) == file.size();
+        written = f != nullptr && fclose(f) == 0 && written;
         if (!written) {
             fprintf(stderr, "%s: cannot write: %s\n", picture.path.c_str(),
                     why != nullptr ? why : "write failed");
+            unlink(picture.path.c_str());
+            bench_pictures_remove(*out);
+            out->clear();
+            rmdir(folder);
             return false;
         }
         picture.file_bytes = static_cast<int64_t>(file.size());

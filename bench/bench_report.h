@@ -15,6 +15,10 @@ struct bench_result {
 
 class summary_reporter : public benchmark::ConsoleReporter {
 public:
+    // Colours only on a terminal: the tables are also kept in files.
+    explicit summary_reporter(bool colour)
+        : ConsoleReporter(colour ? OO_ColorTabular : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override;
     void Finalize() override;
 

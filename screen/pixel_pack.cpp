@@ -32,31 +32,26 @@ inline void pack_24(uint8_t* dest, bmp_color color, const pixel_format*) {
     memcpy(dest, &color, 3);  // b, g, r
 }
 
-inline uint32_t place(uint8_t value, const channel_place& p) {
-    return (static_cast<uint32_t>(value) >> p.down << p.up) & p.keep;
-}
-
 inline void pack_16(uint8_t* dest, bmp_color color, const pixel_format* f) {
-    const uint32_t v = place(red_of(color), f->red) | place(green_of(color), f->green) |
-                       place(blue_of(color), f->blue);
-    const auto pixel = static_cast<uint16_t>(v);
+    const auto pixel = static_cast<uint16_t>(f->red[red_of(color)] | f->green[green_of(color)] |
+                                             f->blue[blue_of(color)]);
     memcpy(dest, &pixel, sizeof pixel);
 }
 
 // One 8-bit channel cut to its top `length` bits and moved to `offset`. Drivers may describe
 // channels the 16 bits cannot hold; such a channel contributes nothing rather than shifting
 // by 32 or more, and one wider than 8 bits is widened instead of shifted by a negative count.
-channel_place place_for(const fb_bitfield& field) {
+void fill_channel(const fb_bitfield& field, uint16_t (&table)[kChannelValues]) {
     const uint32_t offset = field.offset;
     const uint32_t length = field.length;
-    if (length == 0 || offset >= kPixel16Bits) {
-        return channel_place{0, 0, 0};
+    const bool placed = length != 0 && offset < kPixel16Bits;
+    const uint32_t widen =
+        length > kChannelBits ? (length > kPixel16Bits ? kPixel16Bits : length) - kChannelBits : 0;
+    const uint32_t cut = length < kChannelBits ? kChannelBits - length : 0;
+    for (uint32_t value = 0; value < kChannelValues; ++value) {
+        const uint32_t bits = placed ? value >> cut << widen << offset : 0;
+        table[value] = static_cast<uint16_t>(bits);  // the pixel keeps its low 16 bits
     }
-    if (length <= kChannelBits) {
-        return channel_place{kChannelBits - length, offset, ~0u};
-    }
-    const uint32_t widen = (length > kPixel16Bits ? kPixel16Bits : length) - kChannelBits;
-    return channel_place{0, offset + widen, ~0u};
 }
 
 // The per-pixel loop of one depth: its packing is a template argument, so it is built into
@@ -89,9 +84,9 @@ pixel_format pixel_format_for(const fb_var_screeninfo* screen) {
         case 16:
             f.bytes_per_pixel = 2;
             f.convert = convert<pack_16, 2>;
-            f.red = place_for(screen->red);
-            f.green = place_for(screen->green);
-            f.blue = place_for(screen->blue);
+            fill_channel(screen->red, f.red);
+            fill_channel(screen->green, f.green);
+            fill_channel(screen->blue, f.blue);
             break;
         default:
             break;
@@ -100,8 +95,16 @@ pixel_format pixel_format_for(const fb_var_screeninfo* screen) {
 }
 
 int32_t screen_position_bytes(const fb_var_screeninfo* screen) {
-    int32_t bytes = pixel_format_for(screen).bytes_per_pixel;
-    return bytes > 0 ? bytes : 1;
+    switch (screen->bits_per_pixel) {
+        case 32:
+            return 4;
+        case 24:
+            return 3;
+        case 16:
+            return 2;
+        default:
+            return 1;
+    }
 }
 
 bool picture_buffer_size(int32_t width, int32_t height, int32_t bytes_per_pixel, int32_t* row_bytes,

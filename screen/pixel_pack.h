@@ -17,20 +17,18 @@ struct pixel_format;
 using pixel_convert_fn = void (*)(const bmp_image* image, int32_t columns, int32_t rows,
                                   uint8_t* dest, size_t pitch, const pixel_format* format);
 
-// Where one 8-bit colour channel goes in a 16-bit pixel: (value >> down << up) & keep.
-struct channel_place {
-    uint32_t down;
-    uint32_t up;
-    uint32_t keep;
-};
+constexpr int kChannelValues = 256;
 
 // How one screen depth stores a pixel. `convert` is null for depths that are not drawn
 // (anything but 32, 24 and 16 bits): for those nothing is ever written.
 struct pixel_format {
     int32_t bytes_per_pixel;  // 4, 3 or 2; 0 for depths that are not drawn
     pixel_convert_fn convert;
-    // 16-bit screens only: each channel's place, from the screen description.
-    channel_place red, green, blue;
+    // 16-bit screens only: the bits each value of a channel sets in the pixel, worked out once
+    // from the screen description, so a pixel is three table reads ORed together.
+    uint16_t red[kChannelValues];
+    uint16_t green[kChannelValues];
+    uint16_t blue[kChannelValues];
 };
 
 // Picks the packing for the screen described by `screen`:
