@@ -7,6 +7,7 @@
 #include <string>
 
 #include "bench/bench_cases.h"
+#include "bench/bench_report.h"
 #include "image/bmplib.h"
 #include "screen/screen.h"
 
@@ -68,9 +69,9 @@ void register_draw_benchmarks(const std::vector<bench_picture>& pictures, double
         const std::string tail = std::to_string(depth) + "bpp";
         for (draw_way way : {draw_way::ours, draw_way::copy}) {
             const char* what = way == draw_way::ours ? "draw/ours/" : "draw/memcpy/";
-            benchmark::internal::Benchmark* b =
+            benchmark::internal::Benchmark* b = bench_keep_min(
                 benchmark::RegisterBenchmark((what + tail).c_str(), draw, full_colour, depth, way)
-                    ->Unit(benchmark::kMicrosecond);
+                    ->Unit(benchmark::kMicrosecond));
             if (min_seconds > 0) {
                 b->MinTime(min_seconds);
             }

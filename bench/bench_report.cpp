@@ -1,5 +1,6 @@
 #include "bench/bench_report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 
@@ -25,7 +26,25 @@ std::vector<std::string> split(const std::string& name) {
     return parts;
 }
 
+// Preference of the results of one benchmark: the fastest repetition, else the median, else
+// the one run there is.
+int rank(const benchmark::BenchmarkReporter::Run& run) {
+    if (run.run_type != benchmark::BenchmarkReporter::Run::RT_Aggregate) {
+        return 1;
+    }
+    if (run.aggregate_name == "min") {
+        return 3;
+    }
+    return run.aggregate_name == "median" ? 2 : 0;
+}
+
 }  // namespace
+
+benchmark::internal::Benchmark* bench_keep_min(benchmark::internal::Benchmark* b) {
+    return b->ComputeStatistics("min", [](const std::vector<double>& values) {
+        return values.empty() ? 0.0 : *std::min_element(values.begin(), values.end());
+    });
+}
 
 void summary_reporter::ReportRuns(const std::vector<Run>& runs) {
     ConsoleReporter::ReportRuns(runs);
@@ -33,20 +52,22 @@ void summary_reporter::ReportRuns(const std::vector<Run>& runs) {
         if (run.error_occurred || run.iterations == 0) {
             continue;
         }
-        // With repetitions, the median stands for the benchmark; otherwise the one run does.
-        // (A median holds the median of the runs' totals, over one run's iterations.)
-        const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-        if (run.run_type == Run::RT_Aggregate && !median) {
+        const int preference = rank(run);
+        if (preference == 0) {
             continue;
         }
         const std::string name = run.run_name.function_name;
         // Processor time of the benchmark's thread (page faults included): on a shared machine
         // it is steadier than wall time, which also counts the time other programs ran.
-        bench_result result{run.cpu_accumulated_time / static_cast<double>(run.iterations), {}};
+        bench_result result{run.cpu_accumulated_time / static_cast<double>(run.iterations), {}, 0};
         for (const auto& counter : run.counters) {
             result.counters[counter.first] = counter.second.value;
         }
-        results_[name] = result;
+        auto& kept = results_[name];
+        if (preference >= kept.preference) {
+            result.preference = preference;
+            kept = result;
+        }
     }
 }
 

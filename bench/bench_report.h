@@ -8,9 +8,15 @@
 #include <string>
 #include <vector>
 
+// Adds the fastest of the repetitions to a benchmark's statistics. The tables use it when there
+// are repetitions: on a shared machine other programs only ever add time, so the fastest run is
+// the closest to what the code itself costs, for ours and the peer alike.
+benchmark::internal::Benchmark* bench_keep_min(benchmark::internal::Benchmark* b);
+
 struct bench_result {
     double seconds;  // processor time per iteration
     std::map<std::string, double> counters;
+    int preference;  // which kind of result this is (see rank in bench_report.cpp)
 };
 
 class summary_reporter : public benchmark::ConsoleReporter {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "bench/bench_cases.h"
+#include "bench/bench_report.h"
 #include "bench/heap_count.h"
 #include "image/bmplib.h"
 
@@ -57,8 +58,8 @@ void register_startup_benchmarks(const std::vector<bench_picture>& pictures) {
         for (int32_t depth : kScreenDepths) {
             const std::string name =
                 "startup/" + std::string(picture.name) + "/" + std::to_string(depth) + "bpp";
-            benchmark::RegisterBenchmark(name.c_str(), startup, &picture, depth)
-                ->Unit(benchmark::kMillisecond);
+            bench_keep_min(benchmark::RegisterBenchmark(name.c_str(), startup, &picture, depth)
+                               ->Unit(benchmark::kMillisecond));
         }
     }
 }
