@@ -13,6 +13,7 @@ namespace {
 
 // Megapixels per second, from the pixels one iteration converts.
 void count_pixels(benchmark::State& state, int64_t pixels) {
+    state.counters["pixels"] = static_cast<double>(pixels);
     state.counters["MP/s"] = benchmark::Counter(static_cast<double>(pixels) * 1e-6,
                                                 benchmark::Counter::kIsIterationInvariantRate);
 }
