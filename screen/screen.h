@@ -8,10 +8,10 @@
 
 #include <cstdint>
 
-extern int fbfd;                 // device handle; negative means not open (starts at -1)
-extern fb_var_screeninfo fbvar;  // screen description as the driver returns it (starts zeroed)
-extern uint8_t* fbmem;           // mapped screen memory; null means not mapped
-extern int buffersize;           // length of the mapping in bytes (starts at 0)
+extern int fbfd;                  // device handle; negative means not open (starts at -1)
+extern fb_var_screeninfo fbvar;   // screen description as the driver returns it (starts zeroed)
+extern uint8_t* fbmem;            // mapped screen memory; null means not mapped
+extern int buffersize;            // length of the mapping in bytes (starts at 0)
 
 // Each step returns 0 on success and -1 on failure with errno set; the caller reports it.
 int screen_open();      // opens "/dev/graphics/fb0" read-write into fbfd
