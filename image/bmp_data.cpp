@@ -104,6 +104,10 @@ int read_rle8(FILE* file, bmp_image* image) {
         }
     }
     rle8_decoding(image, packed_bytes);
+    // Lookups read only the expanded rows: the compressed bytes go now rather than at bmp_close,
+    // so that they are not held while the picture is converted.
+    free(image->packed);
+    image->packed = nullptr;
     return 0;
 }
 

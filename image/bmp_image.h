@@ -39,7 +39,7 @@ struct bmp_image {
     uint32_t* table;
     // Pixel rows, bottom row first, `row_stride` bytes apart.
     uint8_t* pixels;
-    // RLE8: the compressed bytes as read; null otherwise.
+    // RLE8: the compressed bytes as read, while they are expanded; null otherwise and after.
     uint8_t* packed;
     bmp_lookup getpixel;
     int32_t blue_bits;

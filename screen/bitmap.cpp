@@ -58,7 +58,7 @@ int prepare_bitmap(const bmp_image* image, prepared_bitmap* out) {
         perror("prepare_bitmap");
         return -1;
     }
-    if (format.pack == nullptr) {
+    if (format.convert == nullptr) {
         // A depth that is not drawn: the record keeps row_bytes 0, so nothing of it is ever
         // copied, and no buffer is taken for pixels no one will read.
         *out = prepared_bitmap{w, h, 0, nullptr};
@@ -71,13 +71,7 @@ int prepare_bitmap(const bmp_image* image, prepared_bitmap* out) {
         perror("prepare_bitmap");
         return -1;
     }
-    uint8_t* dest = pixels;
-    for (int32_t y = 0; y < h; ++y) {
-        for (int32_t x = 0; x < w; ++x) {
-            format.pack(dest, bmp_getpixel(image, x, y), &format);
-            dest += format.bytes_per_pixel;
-        }
-    }
+    format.convert(image, w, h, pixels, static_cast<size_t>(row_bytes), &format);
     *out = prepared_bitmap{w, h, row_bytes, pixels};
     return 0;
 }
@@ -91,6 +85,12 @@ void draw_prepared_bitmap(const prepared_bitmap* picture, int x, int y) {
     const uint8_t* src = picture->pixels;
     uint8_t* dest = fbmem + c.first_offset;
     auto n = static_cast<size_t>(c.row_copy_bytes);
+    if (c.row_copy_bytes == picture->row_bytes && c.row_copy_bytes == c.pitch) {
+        // A picture as wide as the screen: its rows follow one another in both buffers, so
+        // they go over in one block copy (which the C library can stream past the caches).
+        memcpy(dest, src, n * static_cast<size_t>(c.rows));
+        return;
+    }
     for (int64_t i = 0; i < c.rows; ++i) {
         memcpy(dest, src, n);
         src += picture->row_bytes;
@@ -101,7 +101,7 @@ void draw_prepared_bitmap(const prepared_bitmap* picture, int x, int y) {
 void draw_bitmap(const bmp_image* image, const fb_var_screeninfo* screen, uint8_t* dest, int x,
                  int y) {
     pixel_format format = pixel_format_for(screen);
-    if (format.pack == nullptr || dest == nullptr) {
+    if (format.convert == nullptr || dest == nullptr) {
         return;
     }
     int64_t bpp = format.bytes_per_pixel;
@@ -111,12 +111,7 @@ void draw_bitmap(const bmp_image* image, const fb_var_screeninfo* screen, uint8_
     // `dest` holds a whole screen of xres x yres pixels.
     clip_result c =
         clip_rows(bmp_height(image), w * bpp, x, y, columns, rows, bpp, columns * rows * bpp);
-    auto cut_columns = static_cast<int32_t>(c.row_copy_bytes / bpp);
-    for (int64_t i = 0; i < c.rows; ++i) {
-        uint8_t* out = dest + c.first_offset + i * c.pitch;
-        for (int32_t j = 0; j < cut_columns; ++j) {
-            format.pack(out, bmp_getpixel(image, j, static_cast<int32_t>(i)), &format);
-            out += bpp;
-        }
-    }
+    format.convert(image, static_cast<int32_t>(c.row_copy_bytes / bpp),
+                   static_cast<int32_t>(c.rows), dest + c.first_offset,
+                   static_cast<size_t>(c.pitch), &format);
 }

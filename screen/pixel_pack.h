@@ -11,25 +11,33 @@
 
 struct pixel_format;
 
-// Writes one colour as a screen pixel of the format's byte width at `dest`.
-using pixel_pack_fn = void (*)(uint8_t* dest, bmp_color color, const pixel_format* format);
+// Converts the top-left `columns` x `rows` pixels of `image` (fetched one by one through
+// bmp_getpixel) into screen pixels at `dest`, rows `pitch` bytes apart. One such routine exists
+// per drawn depth, with that depth's packing built in, so the per-pixel loop tests nothing.
+using pixel_convert_fn = void (*)(const bmp_image* image, int32_t columns, int32_t rows,
+                                  uint8_t* dest, size_t pitch, const pixel_format* format);
 
-// How one screen depth stores a pixel. `pack` is null for depths that are not drawn (anything
-// but 32, 24 and 16 bits): for those nothing is ever written.
+constexpr int kChannelValues = 256;
+
+// How one screen depth stores a pixel. `convert` is null for depths that are not drawn
+// (anything but 32, 24 and 16 bits): for those nothing is ever written.
 struct pixel_format {
     int32_t bytes_per_pixel;  // 4, 3 or 2; 0 for depths that are not drawn
-    pixel_pack_fn pack;
-    // 16-bit screens only: where each channel's top bits go (from the screen description).
-    uint32_t red_offset, red_length;
-    uint32_t green_offset, green_length;
-    uint32_t blue_offset, blue_length;
+    pixel_convert_fn convert;
+    // 16-bit screens only: the bits each value of a channel sets in the pixel, worked out once
+    // from the screen description, so a pixel is three table reads ORed together.
+    uint16_t red[kChannelValues];
+    uint16_t green[kChannelValues];
+    uint16_t blue[kChannelValues];
 };
 
 // Picks the packing for the screen described by `screen`:
 //   32 bits: bytes b, g, r, 0xFF (the channel fields are not consulted);
 //   24 bits: bytes b, g, r (the channel fields are not consulted);
 //   16 bits: each channel's top `length` bits at its `offset`, low 16 bits kept, little-endian;
-//   other depths: no packing (bytes_per_pixel 0, pack null).
+//     a channel wider than 8 bits is widened, one with no bits or placed at bit 16 or beyond
+//     gives nothing;
+//   other depths: no packing (bytes_per_pixel 0, convert null).
 pixel_format pixel_format_for(const fb_var_screeninfo* screen);
 
 // Bytes from one pixel to the next when counting screen positions: the packed width for the

@@ -74,6 +74,13 @@ INSTANTIATE_TEST_SUITE_P(
                      "0/5,5/6,11/5",
                      6,
                      {0xFF, 0xFF, 0x1F, 0x00, 0x1F, 0x0C, 0x00, 0x00, 0xE0, 0x07, 0x00, 0xF8}},
+        // A channel wider than 8 bits is widened (green 10 bits: value << 2); one with no
+        // bits gives nothing.
+        packing_case{"green_wider_than_8_bits",
+                     16,
+                     "11/5,0/10,0/0",
+                     6,
+                     {0xFC, 0xFB, 0x00, 0xF8, 0x00, 0xFA, 0x00, 0x00, 0xFC, 0x03, 0x00, 0x00}},
         // A channel the driver places beyond 16 bits contributes nothing (no shift by >= 32).
         packing_case{"rgb565_red_beyond_16_bits",
                      16,

@@ -92,6 +92,8 @@ INSTANTIATE_TEST_SUITE_P(
         clip_case{"at_right_edge_draws_nothing", 80, 60, 32, 10, 5, 80, 0, 0, 0},
         clip_case{"at_bottom_edge_draws_nothing", 80, 60, 32, 10, 5, 0, 60, 0, 0},
         clip_case{"beyond_both_edges", 80, 60, 32, 10, 5, 500, 900, 0, 0},
+        // As wide as the screen: its rows go over in one block, still cut at the bottom.
+        clip_case{"full_width_cut_at_bottom", 80, 60, 16, 80, 40, 0, 50, 10, 80},
         clip_case{"negative_x_draws_nothing", 80, 60, 32, 10, 5, -1, 0, 0, 0},
         clip_case{"negative_y_draws_nothing", 80, 60, 32, 10, 5, 0, -3, 0, 0},
         // A screen of 40 rows: the frames' position (0, 50) is below it.
