@@ -4,7 +4,7 @@
 # python3-pil and imagemagick write the reader's cross-check pictures on the host, in every suite
 # (the ARM suites too). The ARM suites add their cross compilers and qemu-user (scripts/cross-suite).
 ZELT_PACKAGES="cmake make g++ clang clang-format googletest libgtest-dev libgmock-dev
-libbenchmark-dev libpng-dev python3-pil imagemagick"
+libbenchmark-dev libstb-dev libpng-dev python3-pil imagemagick"
 
 # Installs those of the given packages (default: all of ZELT_PACKAGES) that are missing.
 zelt_install_missing() {
