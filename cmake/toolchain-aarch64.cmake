@@ -1,27 +1,6 @@
 # Cross build for 64-bit ARM Linux (ARMv8-A, AArch64) with Debian's cross compilers:
 #   cmake --preset aarch64   or    cmake -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-aarch64.cmake ...
-# Programs built here run on the workstation through qemu-user (apt-get install qemu-user):
-# CTest and the tests start every target binary through CMAKE_CROSSCOMPILING_EMULATOR.
-set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
-
 set(ZELT_TARGET_TRIPLE aarch64-linux-gnu)
-set(CMAKE_C_COMPILER ${ZELT_TARGET_TRIPLE}-gcc)
-set(CMAKE_CXX_COMPILER ${ZELT_TARGET_TRIPLE}-g++)
-
-# Look for libraries and headers in the target's own tree only; programs come from the host.
-set(CMAKE_FIND_ROOT_PATH /usr/${ZELT_TARGET_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# The emulator that runs target programs here, with the target's C library as its root for the
-# dynamic loader. A list, so that CTest (and gtest_discover_tests) pass each word as an argument
-# of its own; tests that start the program themselves receive the same list. Without qemu-user
-# installed the build still works and only running the tests fails.
-find_program(ZELT_QEMU qemu-aarch64)
-if(NOT ZELT_QEMU)
-    set(ZELT_QEMU /usr/bin/qemu-aarch64)
-endif()
-set(CMAKE_CROSSCOMPILING_EMULATOR ${ZELT_QEMU} -L /usr/${ZELT_TARGET_TRIPLE})
+set(ZELT_QEMU_NAME qemu-aarch64)
+include(${CMAKE_CURRENT_LIST_DIR}/linux-cross.cmake)

@@ -2,7 +2,6 @@
 // refuses it with ENOMEM, whichever of its buffers could not be had. Each case runs in a forked
 // child that ends with exit(), so that coverage counters are written there too.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <unistd.h>
@@ -15,14 +14,7 @@
 #include <string>
 
 #include "tests/image/bmp_builder.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define ZELT_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define ZELT_SANITIZED 1
-#endif
-#endif
+#include "tests/support/address_cap.h"
 
 namespace {
 
@@ -34,35 +26,10 @@ constexpr int kCapNotHeld = 3;  // no cap, or one that lets a large allocation t
 constexpr size_t kRoomBytes = size_t{16} << 20;  // above what the child holds when capped
 constexpr size_t kProbeBytes = size_t{64} << 20;
 
-// Virtual size of this process, from /proc/self/statm (first field, in pages).
-size_t address_space_bytes() {
-    unsigned long pages = 0;
-    FILE* f = fopen("/proc/self/statm", "r");
-    if (f != nullptr) {
-        if (fscanf(f, "%lu", &pages) != 1) {
-            pages = 0;
-        }
-        fclose(f);
-    }
-    return pages * static_cast<size_t>(sysconf(_SC_PAGESIZE));
-}
-
 // In a child: caps the address space, makes sure the cap holds, opens `path` and exits with
 // what came of it.
 [[noreturn]] void open_under_cap(const char* path) {
-    rlimit cap{};
-    if (getrlimit(RLIMIT_AS, &cap) != 0) {
-        exit(kCapNotHeld);
-    }
-    cap.rlim_cur = address_space_bytes() + kRoomBytes;
-    if (setrlimit(RLIMIT_AS, &cap) != 0) {
-        exit(kCapNotHeld);
-    }
-    // Some emulators accept the cap and ignore it. (volatile: the compiler may not drop the
-    // allocation and take it for granted.)
-    void* volatile probe = malloc(kProbeBytes);
-    if (probe != nullptr) {
-        free(probe);
+    if (!cap_address_space(kRoomBytes, kProbeBytes)) {
         exit(kCapNotHeld);
     }
     errno = 0;

@@ -1,7 +1,6 @@
 // Conversion into the screen's pixel format: the packing for each screen depth, row layout,
 // and the failure paths.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include "screen/pixel_pack.h"
 #include "screen/screen.h"
 #include "tests/screen/picture_file.h"
+#include "tests/support/address_cap.h"
 
 namespace {
 
@@ -143,28 +143,7 @@ TEST(PictureBufferSize, RefusedWhenTooLarge) {
     }
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define ZELT_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define ZELT_SANITIZED 1
-#endif
-#endif
-
 #if !defined(ZELT_SANITIZED) && !defined(ZELT_EMULATED)
-// Virtual size of this process, from /proc/self/statm (first field, in pages).
-size_t address_space_bytes() {
-    unsigned long pages = 0;
-    FILE* f = fopen("/proc/self/statm", "r");
-    if (f != nullptr) {
-        if (fscanf(f, "%lu", &pages) != 1) {
-            pages = 0;
-        }
-        fclose(f);
-    }
-    return pages * static_cast<size_t>(sysconf(_SC_PAGESIZE));
-}
-
 // Runs in a child process: caps the address space, then prepares a picture too large for it.
 // Exits 0 when the failure came back as -1 with the record left empty.
 [[noreturn]] void prepare_under_cap() {
@@ -173,15 +152,12 @@ size_t address_space_bytes() {
     bmp_write_options options;
     options.encoding = bmp_encoding::palette1;
     bmp_image* image = open_written(rgb_picture_make(4000, 4000, 0xFFFFFF), options);
-    rlimit cap{};
-    getrlimit(RLIMIT_AS, &cap);
-    rlimit lower = cap;
     // 16 MB above what the process holds now: room for small allocations, not the buffer.
-    lower.rlim_cur = address_space_bytes() + (16UL << 20);
-    if (setrlimit(RLIMIT_AS, &lower) != 0) {
+    if (!cap_address_space(16UL << 20, 64UL << 20)) {
         exit(3);
     }
-    prepared_bitmap out{1, 1, 4, reinterpret_cast<uint8_t*>(&cap)};
+    uint8_t sentinel[4] = {};
+    prepared_bitmap out{1, 1, 4, sentinel};
     int result = prepare_bitmap(image, &out);
     bool empty = out.pixels == nullptr && out.row_bytes == 0;
     exit(result == -1 && empty ? 0 : 1);
