@@ -2,7 +2,6 @@
 // statuses for good, missing, corrupt and oversized pictures; usage errors; and preview PNGs
 // decoded and compared with the composite of the source pictures, cycle by cycle.
 #include <gtest/gtest.h>
-#include <png.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/tools/png_read.h"
 #include "tools/bmp_write.h"
 
 namespace {
@@ -165,19 +165,6 @@ TEST(AssetsUsageTest, BadArgumentsGiveOneLineAndStatusTwo) {
         EXPECT_EQ(r.status, 0) << help;
         EXPECT_EQ(r.out.rfind("usage: zelt-assets", 0), 0U) << help;
     }
-}
-
-bool read_png(const std::string& path, uint32_t* w, uint32_t* h, std::vector<uint8_t>* rgb) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
-        return false;
-    }
-    image.format = PNG_FORMAT_RGB;
-    rgb->resize(PNG_IMAGE_SIZE(image));
-    *w = image.width;
-    *h = image.height;
-    return png_image_finish_read(&image, nullptr, rgb->data(), 0, nullptr) != 0;
 }
 
 // Paints `p` at (x, y) into a w x h RGB screen, cut at its edges, each channel kept to the

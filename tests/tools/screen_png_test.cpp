@@ -1,7 +1,6 @@
 // Screen bytes back to RGB for each screen layout, and PNG files that libpng decodes to the
 // same pixels.
 #include <gtest/gtest.h>
-#include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/tools/png_read.h"
 #include "tools/screen_format.h"
 #include "tools/screen_png.h"
 
@@ -49,20 +49,6 @@ TEST(ScreenToRgbTest, EachLayoutReadsBack) {
             << c.name;
         EXPECT_EQ(rgb, c.rgb) << c.name;
     }
-}
-
-// Decodes an 8-bit RGB PNG with libpng.
-bool read_png(const std::string& path, uint32_t* w, uint32_t* h, std::vector<uint8_t>* rgb) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
-        return false;
-    }
-    image.format = PNG_FORMAT_RGB;
-    rgb->resize(PNG_IMAGE_SIZE(image));
-    *w = image.width;
-    *h = image.height;
-    return png_image_finish_read(&image, nullptr, rgb->data(), 0, nullptr) != 0;
 }
 
 std::string temp_dir() {
