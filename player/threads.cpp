@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "player/assets.h"
-#include "screen/bitmap.h"
 #include "screen/screen.h"
 
 std::atomic<int> EXIT_RECOVERY{0};
@@ -26,8 +25,7 @@ void* ui_thread_function(void*) {
     memset(fbmem, 0, static_cast<size_t>(buffersize));
     int i = 0;
     while (EXIT_RECOVERY.load() == 0) {
-        draw_prepared_bitmap(&background, kTitleX, kTitleY);
-        draw_prepared_bitmap(animation_frames[i], kFrameX, kFrameY);
+        draw_cycle(i);
         usleep(kFramePeriodUs);
         i = (i + 1) % kFrameCount;
     }

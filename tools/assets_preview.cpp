@@ -58,8 +58,7 @@ bool render_cycles(const std::string& out, std::vector<std::string>* pngs) {
     for (int cycle = 0; cycle < kFrameCount; ++cycle) {
         // The title is redrawn every cycle and the frame over it; the screen is never cleared
         // in between, so whatever neither covers stays from earlier cycles.
-        draw_prepared_bitmap(asset_table[0].picture, kTitleX, kTitleY);
-        draw_prepared_bitmap(animation_frames[cycle], kFrameX, kFrameY);
+        draw_cycle(cycle);
         std::string png = "cycle-" + std::to_string(cycle) + ".png";
         std::string path = folder_path(out, png);
         const char* why = nullptr;
