@@ -1,0 +1,200 @@
+# shellcheck shell=bash
+# Sourced by scripts/system-test and scripts/demo: what it takes to run the program on a real ARM
+# Linux kernel under qemu-system. Debian's own kernel and busybox (fetched with apt-get download,
+# kept in .cache/system-test/), a static build of the program per target, and an initramfs whose
+# /init loads the virtio GPU driver, links /dev/graphics/fb0 to the kernel's /dev/fb0 and runs
+# the steps named on the kernel command line (tests/system/init).
+# Needs scripts/packages.sh sourced first.
+
+SYSTEM_CACHE=.cache/system-test
+# shellcheck disable=SC2034 # read by the scripts that source this file
+SYSTEM_TARGETS="aarch64 armhf"
+
+# Debian architecture, kernel flavour and cross compiler of a target.
+system_arch() {
+    case $1 in
+        aarch64) echo arm64 ;;
+        armhf) echo armhf ;;
+        *) return 1 ;;
+    esac
+}
+system_flavour() {
+    case $1 in
+        aarch64) echo arm64 ;;
+        armhf) echo armmp-lpae ;; # the virt machine's cortex-a15 has LPAE
+    esac
+}
+system_triple() {
+    case $1 in
+        aarch64) echo aarch64-linux-gnu ;;
+        armhf) echo arm-linux-gnueabihf ;;
+    esac
+}
+
+# Runs a command as root (through sudo when not root).
+system_root() {
+    if ((EUID != 0)); then
+        sudo "$@"
+    else
+        "$@"
+    fi
+}
+
+# Installs the host packages and the foreign architectures apt-get download needs.
+system_install() {
+    zelt_install_missing cmake make g++ libpng-dev qemu-system-arm cpio xz-utils python3 \
+        python3-pil zstd g++-aarch64-linux-gnu g++-arm-linux-gnueabihf
+    local arch added=no
+    for arch in arm64 armhf; do
+        if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+            system_root dpkg --add-architecture "$arch"
+            added=yes
+        fi
+    done
+    if [ "$added" = yes ] || ! apt-cache show busybox-static:arm64 >/dev/null 2>&1; then
+        system_root apt-get update -qq
+    fi
+}
+
+# The newest kernel image package of the target's flavour: a version before the flavour (so not
+# the cloud or rt flavours, nor the meta or unsigned packages).
+system_kernel_package() {
+    local flavour
+    flavour=$(system_flavour "$1")
+    apt-cache search --names-only "^linux-image-[0-9].*[0-9]-$flavour\$" | awk '{print $1}' |
+        sort -V | tail -n 1
+}
+
+# system_download DIR PACKAGE:ARCH: apt-get download into DIR unless the candidate version's .deb
+# is there already; prints the .deb's path. Refreshes the package lists once when the lists are
+# older than the archive (the download fails).
+system_download() {
+    local dir=$1 package=${2%:*} arch=${2#*:} version file
+    version=$(apt-cache show --no-all-versions "$2" | sed -n 's/^Version: //p')
+    file="$dir/${package}_${version//:/%3a}_$arch.deb"
+    if [ ! -f "$file" ]; then
+        mkdir -p "$dir"
+        (cd "$dir" && apt-get download -qq "$2" 2>/dev/null) ||
+            { system_root apt-get update -qq && (cd "$dir" && apt-get download -qq "$2"); } ||
+            return 1
+    fi
+    echo "$file"
+}
+
+# system_fetch TARGET: the kernel and busybox .debs of TARGET, unpacked once into
+# $SYSTEM_CACHE/TARGET/<package>/. Sets SYSTEM_ROOT (the kernel's tree) and SYSTEM_BUSYBOX.
+system_fetch() {
+    local target=$1 arch kernel deb
+    arch=$(system_arch "$target")
+    kernel=$(system_kernel_package "$target")
+    if [ -z "$kernel" ]; then
+        echo "system: no kernel image package found for $target" >&2
+        return 1
+    fi
+    local dir=$SYSTEM_CACHE/$target
+    for deb in "$kernel" busybox-static; do
+        local file
+        file=$(system_download "$SYSTEM_CACHE/debs" "$deb:$arch") || return 1
+        if [ ! -f "$dir/$deb/.unpacked" ] || [ "$(cat "$dir/$deb/.unpacked")" != "$file" ]; then
+            rm -rf "${dir:?}/$deb"
+            mkdir -p "$dir/$deb"
+            dpkg-deb -x "$file" "$dir/$deb" || return 1
+            echo "$file" >"$dir/$deb/.unpacked"
+        fi
+    done
+    SYSTEM_ROOT=$dir/$kernel
+    SYSTEM_BUSYBOX=$dir/busybox-static/bin/busybox
+    echo "system: $target: $kernel, $(basename "$(cat "$dir/busybox-static/.unpacked")")"
+}
+
+# system_build TARGET PROGRAMS...: the static build of the named programs for TARGET in
+# build-system-TARGET/.
+system_build() {
+    local target=$1
+    shift
+    cmake --preset "$target" -B "build-system-$target" -DZELT_STATIC=ON \
+        -DZELT_BUILD_TESTS=OFF >/dev/null
+    cmake --build "build-system-$target" -j 2 --target "$@" >/dev/null
+}
+
+# Prints the modules (file paths under $SYSTEM_ROOT) that the named modules need, each after
+# the modules it depends on, as their own `depends=` fields say; built-in ones are left out.
+system_module_order() {
+    local modules
+    modules=$(echo "$SYSTEM_ROOT"/lib/modules/*)
+    declare -A file_of=() seen=()
+    local path name
+    while read -r path; do
+        name=$(basename "$path")
+        name=${name%%.ko*}
+        file_of[${name//-/_}]=$path
+    done < <(find "$modules/kernel" -name '*.ko*')
+    visit() {
+        local name=${1//-/_} dep
+        [ -n "${seen[$name]:-}" ] && return 0
+        seen[$name]=1
+        if [ -z "${file_of[$name]:-}" ]; then
+            grep -q "/${1}.ko\$\|/${name}.ko\$" "$modules/modules.builtin" && return 0
+            echo "system: module $name not found" >&2
+            return 1
+        fi
+        for dep in $(system_module_field "${file_of[$name]}" depends | tr ',' ' '); do
+            visit "$dep" || return 1
+        done
+        echo "${file_of[$name]}"
+    }
+    for name in "$@"; do
+        visit "$name" || return 1
+    done
+}
+
+# system_module_cat FILE: a module's bytes, decompressed (busybox insmod takes plain ones).
+system_module_cat() {
+    case $1 in
+        *.xz) xz -dc "$1" ;;
+        *.zst) zstd -dcq "$1" ;;
+        *.gz) gzip -dc "$1" ;;
+        *) cat "$1" ;;
+    esac
+}
+
+# system_module_field FILE FIELD: a field of a module's .modinfo.
+system_module_field() {
+    system_module_cat "$1" | tr '\0' '\n' | sed -n "s/^$2=//p" | head -n 1
+}
+
+# system_initramfs TARGET MEDIA_DIR OUT PROGRAMS...: an uncompressed initramfs with busybox,
+# tests/system/init, the display modules in load order, the pictures at /ZELT/media/ and the
+# named programs from build-system-TARGET/.
+system_initramfs() {
+    local target=$1 media=$2 out=$3
+    shift 3
+    local tree
+    tree=$(mktemp -d)
+    mkdir -p "$tree"/{bin,dev,proc,sys,tmp,lib/modules,ZELT}
+    cp "$SYSTEM_BUSYBOX" "$tree/bin/busybox"
+    cp tests/system/init "$tree/init"
+    cp tests/system/start "$tree/bin/start"
+    cp -r "$media" "$tree/ZELT/media"
+    local program module name
+    for program in "$@"; do
+        "$(system_triple "$target")-strip" -o "$tree/bin/$program" "build-system-$target/$program"
+    done
+    # virtio_pci: the PCI transport; virtio_gpu: the display, with its fbdev emulation.
+    local order
+    order=$(system_module_order virtio_pci virtio_gpu) || return 1
+    for module in $order; do
+        name=$(basename "$module")
+        name=${name%%.ko*}
+        system_module_cat "$module" >"$tree/lib/modules/$name.ko"
+        echo "$name" >>"$tree/lib/modules/load-order"
+    done
+    chmod 755 "$tree/init" "$tree/bin/"*
+    (cd "$tree" && find . | cpio -o -H newc --owner=0:0 --quiet) >"$out"
+    rm -rf "$tree"
+}
+
+# system_kernel: the kernel image of the fetched tree.
+system_kernel() {
+    echo "$SYSTEM_ROOT"/boot/vmlinuz-*
+}
