@@ -3,8 +3,9 @@
 under qemu-system and checks, on the real kernel, its virtio GPU driver and busybox's shell, what
 the program prints and what the display scans out.
 
-  run_machine.py test TARGET KERNEL INITRD EXPECTED WORK --screen WxH
-      EXPECTED holds cycle-0.png .. cycle-5.png (zelt-assets preview of the same pictures).
+  run_machine.py test TARGET KERNEL INITRD EXPECTED WORK --screen WxH [--probe]
+      EXPECTED holds cycle-0.png .. cycle-5.png (zelt-assets preview of the same pictures);
+      --probe: the initramfs has zelt-probe, whose numbers are checked against the kernel's.
       Prints one line per check; exit status 1 when one failed.
   run_machine.py demo TARGET KERNEL INITRD WORK --screen WxH --frames N
       Plays the pictures and saves N screen dumps, 500 ms apart, as WORK/frames/frame-NNN.raw
@@ -138,6 +139,22 @@ def check_hand_off(lines, report):
     return problems
 
 
+def check_probe(lines, fb0):
+    """zelt-probe exits 0 and reports the sizes, row length and depth the kernel publishes."""
+    report = "\n".join(lines)
+    problems = [] if "== exit status 0" in lines else ["exit status not 0"]
+    for pattern, published in [
+        (r"xres_virtual (\d+), yres_virtual (\d+)", fb0.get("virtual_size", "").split(",")),
+        (r"line_length (\d+)", [fb0.get("stride")]),
+        (r"bits_per_pixel (\d+)", [fb0.get("bits_per_pixel")]),
+    ]:
+        found = re.search(pattern, report)
+        if not found or list(found.groups()) != published:
+            problems.append("'%s' is %s, the kernel's %s"
+                            % (pattern, found and found.groups(), published))
+    return problems
+
+
 def watch_cycles(machine, expected, work):
     """Dumps the display until it showed the whole screen of every cycle; returns the cycles
     in the order first seen and the number of dumps."""
@@ -168,7 +185,8 @@ def test(args):
         print("ok   " + name if not problems else "FAIL %s: %s (console: %s)"
               % (name, "; ".join(problems), console))
 
-    machine = Machine(args, "missing,play", (w, h), args.work)
+    steps = ("probe," if args.probe else "") + "missing,play"
+    machine = Machine(args, steps, (w, h), args.work)
     try:
         started = machine.wait_for(r"ui_thread_function\(\) \d+ started")
         cycles, count = watch_cycles(machine, expected, args.work) if started else ([], 0)
@@ -189,6 +207,9 @@ def test(args):
     check("%s missing picture" % args.target,
           check_hand_off(step_lines(text, "missing"), "bmp_open: No such file or directory"),
           machine.console)
+    if args.probe:
+        check("%s probe agrees with the kernel's fb0" % args.target,
+              check_probe(step_lines(text, "probe"), fb0), machine.console)
 
     machine = Machine(args, "play", None, args.work)
     try:
@@ -230,6 +251,7 @@ def main():
     parser.add_argument("initrd")
     parser.add_argument("paths", nargs="+", help="test: EXPECTED WORK; demo: WORK")
     parser.add_argument("--screen", required=True, type=lambda s: tuple(map(int, s.split("x"))))
+    parser.add_argument("--probe", action="store_true")
     parser.add_argument("--frames", type=int, default=12)
     args = parser.parse_args()
     if args.mode == "test":
