@@ -81,8 +81,9 @@ system_download() {
     echo "$file"
 }
 
-# system_fetch TARGET: the kernel and busybox .debs of TARGET, unpacked once into
-# $SYSTEM_CACHE/TARGET/<package>/. Sets SYSTEM_ROOT (the kernel's tree) and SYSTEM_BUSYBOX.
+# system_fetch TARGET: the kernel and busybox .debs of TARGET, kept in $SYSTEM_CACHE/TARGET/ and
+# unpacked once into $SYSTEM_CACHE/TARGET/<package>/; an older kernel's files are removed. Sets
+# SYSTEM_ROOT (the kernel's tree) and SYSTEM_BUSYBOX.
 system_fetch() {
     local target=$1 arch kernel deb
     arch=$(system_arch "$target")
@@ -94,7 +95,7 @@ system_fetch() {
     local dir=$SYSTEM_CACHE/$target
     for deb in "$kernel" busybox-static; do
         local file
-        file=$(system_download "$SYSTEM_CACHE/debs" "$deb:$arch") || return 1
+        file=$(system_download "$dir" "$deb:$arch") || return 1
         if [ ! -f "$dir/$deb/.unpacked" ] || [ "$(cat "$dir/$deb/.unpacked")" != "$file" ]; then
             rm -rf "${dir:?}/$deb"
             mkdir -p "$dir/$deb"
@@ -102,6 +103,8 @@ system_fetch() {
             echo "$file" >"$dir/$deb/.unpacked"
         fi
     done
+    find "$dir" -maxdepth 1 -name 'linux-image-*' ! -name "$kernel" ! -name "${kernel}_*" \
+        -exec rm -rf {} +
     SYSTEM_ROOT=$dir/$kernel
     SYSTEM_BUSYBOX=$dir/busybox-static/bin/busybox
     echo "system: $target: $kernel, $(basename "$(cat "$dir/busybox-static/.unpacked")")"
