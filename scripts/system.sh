@@ -66,19 +66,22 @@ system_kernel_package() {
 }
 
 # system_download DIR PACKAGE:ARCH: apt-get download into DIR unless the candidate version's .deb
-# is there already; prints the .deb's path. Refreshes the package lists once when the lists are
-# older than the archive (the download fails).
+# is there already; prints the .deb's path. When the download fails (package lists older than the
+# archive) the lists are refreshed and the download tried once more.
 system_download() {
-    local dir=$1 package=${2%:*} arch=${2#*:} version file
-    version=$(apt-cache show --no-all-versions "$2" | sed -n 's/^Version: //p')
-    file="$dir/${package}_${version//:/%3a}_$arch.deb"
-    if [ ! -f "$file" ]; then
-        mkdir -p "$dir"
-        (cd "$dir" && apt-get download -qq "$2" 2>/dev/null) ||
-            { system_root apt-get update -qq && (cd "$dir" && apt-get download -qq "$2"); } ||
-            return 1
-    fi
-    echo "$file"
+    local dir=$1 package=${2%:*} arch=${2#*:} attempt version file
+    mkdir -p "$dir"
+    for attempt in 1 2; do
+        version=$(apt-cache show --no-all-versions "$2" | sed -n 's/^Version: //p')
+        file="$dir/${package}_${version//:/%3a}_$arch.deb"
+        if [ -f "$file" ] || (cd "$dir" && apt-get download -qq "$2" 2>/dev/null); then
+            echo "$file"
+            return 0
+        fi
+        [ "$attempt" = 1 ] && system_root apt-get update -qq
+    done
+    echo "system: cannot download $2" >&2
+    return 1
 }
 
 # system_fetch TARGET: the kernel and busybox .debs of TARGET, kept in $SYSTEM_CACHE/TARGET/ and
