@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "tools/assets_tool.h"
-#include "tools/screen_format.h"
 
 namespace {
 
@@ -29,8 +28,9 @@ constexpr char kToolHelp[] =
     "  preview  what the screen shows after each of the six cycles, as PNGs, and a page\n"
     "           that plays them\n"
     "\n"
-    "SCREEN is WxHxBPP or WxHxBPP:RO/RL,GO/GL,BO/BL (channel offsets/lengths in bits),\n"
-    "BPP 16, 24 or 32; default 720x1280x32.\n"
+    "SCREEN is WxHxBPP[:RO/RL,GO/GL,BO/BL][:pitch=BYTES][:page=X,Y] (channel offsets/lengths\n"
+    "in bits, row pitch in bytes, visible page offset in pixels: zelt-probe prints it for a\n"
+    "device), BPP 16, 24 or 32; default 720x1280x32.\n"
     "Exit status: 0 the program would play, 1 it would stop at loading, 2 usage error\n"
     "(bad arguments, missing folder, unwritable output).\n";
 
@@ -53,6 +53,9 @@ constexpr char kPreviewHelp[] =
     "drawing code, what the screen shows after each of the six cycles (title at (0,0), then\n"
     "frame i at (0,50), over what earlier cycles left), into OUT/cycle-0.png ... cycle-5.png,\n"
     "plus OUT/index.html that plays them at 2 frames per second. OUT is created if missing.\n"
+    "The pictures show the screen as it scans its memory: with a pitch, rows that many bytes\n"
+    "apart; with a page, from that position; at 24 and 32 bits, channels where the channel\n"
+    "fields put them. Memory the program never writes shows black.\n"
     "SCREEN defaults to 720x1280x32.\n"
     "Exit status: 0 written, 1 the program would stop at loading (nothing written), 2 usage\n"
     "error (bad arguments, missing folder, unwritable output).\n";
@@ -99,13 +102,13 @@ bool parse_verb_args(const char* verb, int argc, char** argv, verb_args* out) {
 }
 
 // Parses the screen text; only depths the program draws are accepted.
-bool parse_screen(const char* verb, const char* text, fb_var_screeninfo* screen) {
+bool parse_screen(const char* verb, const char* text, screen_description* screen) {
     const char* why = nullptr;
-    if (parse_screen_format(text, screen, &why) != 0) {
+    if (parse_screen_description(text, screen, &why) != 0) {
         usage_error(verb, std::string("--screen ") + text + ": " + why);
         return false;
     }
-    uint32_t bpp = screen->bits_per_pixel;
+    uint32_t bpp = screen->var.bits_per_pixel;
     if (bpp != 16 && bpp != 24 && bpp != 32) {
         usage_error(verb, std::string("--screen ") + text +
                               ": the program draws only on 16-, 24- and 32-bit screens");
@@ -156,10 +159,10 @@ int main(int argc, char** argv) {
         return usage_error(verb, check ? "needs exactly one folder: DIR"
                                        : "needs exactly a folder and an output folder: DIR OUT");
     }
-    fb_var_screeninfo screen{};
+    screen_description screen{};
     if (!parse_screen(verb, args.screen_text, &screen) || !folder_exists(args.operands[0])) {
         return kExitUsage;
     }
-    return check ? assets_check(args.operands[0], screen)
+    return check ? assets_check(args.operands[0], screen.var)
                  : assets_preview(args.operands[0], args.operands[1], screen);
 }
