@@ -27,5 +27,4 @@ std::string refusal_text(int error);
 // or, when `dir` is empty, from the table's own paths on the device, exactly as the program
 // opens them. Returns kExitPlays or kExitStopsLoading; in the latter case the index of the
 // picture where loading stops goes to `*stops_at` when `stops_at` is not null.
-int assets_check(const std::string& dir, const fb_var_screeninfo& screen,
-                 int* stops_at = nullptr);
+int assets_check(const std::string& dir, const fb_var_screeninfo& screen, int* stops_at = nullptr);

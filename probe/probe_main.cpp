@@ -41,13 +41,15 @@ void print_preview_command(const probe_screen& s) {
     char value[kScreenTextBytes];
     if ((depth != 16 && depth != 24 && depth != 32) ||
         format_screen_description(d, value, sizeof value) < 0) {
-        std::printf("host preview: none: zelt-assets previews only 16-, 24- and 32-bit screens "
-                    "of the sizes the player maps\n");
+        std::printf(
+            "host preview: none: zelt-assets previews only 16-, 24- and 32-bit screens "
+            "of the sizes the player maps\n");
         return;
     }
-    std::printf("host preview: zelt-assets preview DIR OUT --screen %s\n"
-                "  (DIR: a copy of /ZELT/media/, OUT: a folder for the pictures)\n",
-                value);
+    std::printf(
+        "host preview: zelt-assets preview DIR OUT --screen %s\n"
+        "  (DIR: a copy of /ZELT/media/, OUT: a folder for the pictures)\n",
+        value);
 }
 
 int probe() {
@@ -58,7 +60,9 @@ int probe() {
     int stops_at = -1;
     if (!screen.described) {
         probe_report_unreadable(screen);
-        std::printf("pictures: not checked: the player stops before loading them\n");
+        // Without the variable description the player stops before loading; without the fixed
+        // one the probe cannot tell what the screen will show.
+        std::printf("pictures: not checked\n");
     } else {
         wrong += probe_judge_screen(screen, &faults);
         std::printf("pictures in /ZELT/media/, opened with the player's reader:\n");

@@ -24,9 +24,8 @@ constexpr uint32_t kPlayerRedOffset = 16;
 constexpr uint32_t kPlayerFillOffset = 24;  // the 0xFF byte of a 32-bit pixel
 
 const char* visual_name(uint32_t visual) {
-    static const char* const kNames[] = {"MONO01",      "MONO10",
-                                         "TRUECOLOR",   "PSEUDOCOLOR",
-                                         "DIRECTCOLOR", "STATIC_PSEUDOCOLOR",
+    static const char* const kNames[] = {"MONO01",      "MONO10",      "TRUECOLOR",
+                                         "PSEUDOCOLOR", "DIRECTCOLOR", "STATIC_PSEUDOCOLOR",
                                          "FOURCC"};
     return visual < sizeof kNames / sizeof kNames[0] ? kNames[visual] : "unknown";
 }
@@ -44,19 +43,19 @@ const char* channel_shows(const fb_bitfield& f, uint32_t depth) {
         return "nothing";
     }
     if (f.length != kChannelBits) {
-        return "mixed bits";
+        return "a mix of channels";
     }
     switch (f.offset) {
         case kPlayerBlueOffset:
-            return "blue";
+            return "the pictures' blue";
         case kPlayerGreenOffset:
-            return "green";
+            return "the pictures' green";
         case kPlayerRedOffset:
-            return "red";
+            return "the pictures' red";
         case kPlayerFillOffset:
-            return depth == 32 ? "full intensity (the player's 0xFF byte)" : "nothing";
+            return depth == 32 ? "the 0xFF byte (full intensity)" : "nothing";
         default:
-            return "mixed bits";
+            return "a mix of channels";
     }
 }
 
@@ -66,27 +65,30 @@ bool judge_byte_channels(const fb_var_screeninfo& v, std::string* faults) {
     const char* const names[3] = {"red", "green", "blue"};
     std::string seen;
     for (int i = 0; i < 3; ++i) {
-        const char* shows = channel_shows(*fields[i], v.bits_per_pixel);
-        if (std::strcmp(shows, names[i]) != 0) {
+        const std::string shows = channel_shows(*fields[i], v.bits_per_pixel);
+        if (shows != std::string("the pictures' ") + names[i]) {
             seen += seen.empty() ? "" : ", ";
-            seen += std::string("its ") + names[i] + " shows " + shows;
+            seen += std::string(names[i]) + " shows " + shows;
         }
     }
     const char* stored = v.bits_per_pixel == 32 ? "b, g, r, 0xFF" : "b, g, r";
     if (seen.empty()) {
-        std::printf("ok: channels red %u/%u, green %u/%u, blue %u/%u are where the player puts "
-                    "them (bytes %s)\n",
-                    v.red.offset, v.red.length, v.green.offset, v.green.length, v.blue.offset,
-                    v.blue.length, stored);
+        std::printf(
+            "ok: channels red %u/%u, green %u/%u, blue %u/%u are where the player puts "
+            "them (bytes %s)\n",
+            v.red.offset, v.red.length, v.green.offset, v.green.length, v.blue.offset,
+            v.blue.length, stored);
         return true;
     }
-    bool swapped = std::strcmp(channel_shows(v.red, v.bits_per_pixel), "blue") == 0 &&
-                   std::strcmp(channel_shows(v.blue, v.bits_per_pixel), "red") == 0 &&
-                   std::strcmp(channel_shows(v.green, v.bits_per_pixel), "green") == 0;
-    std::printf("wrong: channels red %u/%u, green %u/%u, blue %u/%u, but the player stores "
-                "bytes %s (red 16/8, green 8/8, blue 0/8): %s%s\n",
-                v.red.offset, v.red.length, v.green.offset, v.green.length, v.blue.offset,
-                v.blue.length, stored, swapped ? "red and blue swapped: " : "", seen.c_str());
+    const uint32_t depth = v.bits_per_pixel;
+    bool swapped = std::strcmp(channel_shows(v.red, depth), "the pictures' blue") == 0 &&
+                   std::strcmp(channel_shows(v.blue, depth), "the pictures' red") == 0 &&
+                   std::strcmp(channel_shows(v.green, depth), "the pictures' green") == 0;
+    std::printf(
+        "wrong: channels red %u/%u, green %u/%u, blue %u/%u, but the player stores "
+        "bytes %s (red 16/8, green 8/8, blue 0/8): %s%s\n",
+        v.red.offset, v.red.length, v.green.offset, v.green.length, v.blue.offset, v.blue.length,
+        stored, swapped ? "red and blue swapped: " : "", seen.c_str());
     add_fault(faults, swapped ? "red and blue swapped" : "colours wrong");
     return false;
 }
@@ -98,17 +100,19 @@ bool judge_packed_channels(const fb_var_screeninfo& v, std::string* faults) {
     bool ok = true;
     for (int i = 0; i < 3; ++i) {
         if (fields[i]->length == 0 || fields[i]->offset >= v.bits_per_pixel) {
-            std::printf("wrong: channels: %s %u/%u has no bits in the 16-bit pixel: pictures "
-                        "show without %s\n",
-                        names[i], fields[i]->offset, fields[i]->length, names[i]);
+            std::printf(
+                "wrong: channels: %s %u/%u has no bits in the 16-bit pixel: pictures "
+                "show without %s\n",
+                names[i], fields[i]->offset, fields[i]->length, names[i]);
             ok = false;
         }
     }
     if (ok) {
-        std::printf("ok: channels red %u/%u, green %u/%u, blue %u/%u each have bits, and the "
-                    "player packs them there\n",
-                    v.red.offset, v.red.length, v.green.offset, v.green.length, v.blue.offset,
-                    v.blue.length);
+        std::printf(
+            "ok: channels red %u/%u, green %u/%u, blue %u/%u each have bits, and the "
+            "player packs them there\n",
+            v.red.offset, v.red.length, v.green.offset, v.green.length, v.blue.offset,
+            v.blue.length);
     } else {
         add_fault(faults, "a channel missing");
     }
@@ -119,9 +123,10 @@ bool judge_rows(const fb_var_screeninfo& v, const fb_fix_screeninfo& f, std::str
     const uint64_t packed = packed_row_bytes(v);
     const uint32_t pixel_bytes = v.bits_per_pixel / kBitsPerByte;
     if (f.line_length == packed) {
-        std::printf("ok: rows: line_length %u bytes is the packed row the player writes (%u px x "
-                    "%u bytes)\n",
-                    f.line_length, v.xres, pixel_bytes);
+        std::printf(
+            "ok: rows: line_length %u bytes is the packed row the player writes (%u px x "
+            "%u bytes)\n",
+            f.line_length, v.xres, pixel_bytes);
         return true;
     }
     const bool longer = f.line_length > packed;
@@ -180,13 +185,15 @@ bool judge_depth(const fb_var_screeninfo& v, std::string* faults) {
         return true;
     }
     if (depth < kBitsPerByte) {
-        std::printf("wrong: depth: %u bits: the player maps nothing at depths under 8 bits; it "
-                    "reports \"fb0 dev mmap\" and shows nothing\n",
-                    depth);
+        std::printf(
+            "wrong: depth: %u bits: the player maps nothing at depths under 8 bits; it "
+            "reports \"fb0 dev mmap\" and shows nothing\n",
+            depth);
     } else {
-        std::printf("wrong: depth: %u bits: the player draws only at 16, 24 and 32 bits; here it "
-                    "clears the screen once and draws nothing\n",
-                    depth);
+        std::printf(
+            "wrong: depth: %u bits: the player draws only at 16, 24 and 32 bits; here it "
+            "clears the screen once and draws nothing\n",
+            depth);
     }
     add_fault(faults, "depth not drawn");
     return false;
@@ -197,10 +204,11 @@ bool judge_visual(const fb_fix_screeninfo& f, std::string* faults) {
         std::printf("ok: visual TRUECOLOR: pixel values are colours\n");
         return true;
     }
-    std::printf("wrong: visual %s (%u): pixel values are not plain colours (the driver reads "
-                "them through a colour map or another scheme), so the pictures' colours are "
-                "wrong\n",
-                visual_name(f.visual), f.visual);
+    std::printf(
+        "wrong: visual %s (%u): pixel values are not plain colours (the driver reads "
+        "them through a colour map or another scheme), so the pictures' colours are "
+        "wrong\n",
+        visual_name(f.visual), f.visual);
     add_fault(faults, "not true colour");
     return false;
 }
@@ -233,18 +241,20 @@ probe_screen probe_read_screen() {
 void probe_report_unreadable(const probe_screen& s) {
     const char* text = std::strerror(s.error);
     if (std::strcmp(s.step, "open") == 0) {
-        std::printf("framebuffer %s: cannot be opened: %s\n"
-                    "wrong: the player reports \"fb0 dev open: %s\", shows nothing and hands "
-                    "off (devices with only a DRM/KMS display driver have no fb0)\n",
-                    kFramebufferPath, text, text);
+        std::printf(
+            "framebuffer %s: cannot be opened: %s\n"
+            "wrong: the player reports \"fb0 dev open: %s\", shows nothing and hands "
+            "off (devices with only a DRM/KMS display driver have no fb0)\n",
+            kFramebufferPath, text, text);
         return;
     }
     std::printf("framebuffer %s: opened read-only, but %s fails: %s\n", kFramebufferPath, s.step,
                 text);
     if (std::strcmp(s.step, "FBIOGET_VSCREENINFO") == 0) {
-        std::printf("wrong: the player reports \"fb0 dev ioctl: %s\", shows nothing and hands "
-                    "off\n",
-                    text);
+        std::printf(
+            "wrong: the player reports \"fb0 dev ioctl: %s\", shows nothing and hands "
+            "off\n",
+            text);
     }
 }
 
@@ -252,10 +262,10 @@ int probe_judge_screen(const probe_screen& s, std::string* faults) {
     const fb_var_screeninfo& v = s.var;
     const fb_fix_screeninfo& f = s.fix;
     std::printf("framebuffer %s: opened read-only\n", kFramebufferPath);
-    std::printf("  xres %u, yres %u, xres_virtual %u, yres_virtual %u, xoffset %u, yoffset %u, "
-                "bits_per_pixel %u\n",
-                v.xres, v.yres, v.xres_virtual, v.yres_virtual, v.xoffset, v.yoffset,
-                v.bits_per_pixel);
+    std::printf(
+        "  xres %u, yres %u, xres_virtual %u, yres_virtual %u, xoffset %u, yoffset %u, "
+        "bits_per_pixel %u\n",
+        v.xres, v.yres, v.xres_virtual, v.yres_virtual, v.xoffset, v.yoffset, v.bits_per_pixel);
     std::printf("  red %u/%u, green %u/%u, blue %u/%u, transp %u/%u\n", v.red.offset, v.red.length,
                 v.green.offset, v.green.length, v.blue.offset, v.blue.length, v.transp.offset,
                 v.transp.length);

@@ -41,8 +41,9 @@ bool probe_judge_shell(std::string* faults) {
     if (answer != 0) {
         std::printf("ok: shell: a command processor answers (system(NULL) = %d)\n", answer);
     } else {
-        std::printf("wrong: shell: no command processor (system(NULL) = 0): the player reports "
-                    "\"sh\" and goes straight to its hand-off without opening the screen\n");
+        std::printf(
+            "wrong: shell: no command processor (system(NULL) = 0): the player reports "
+            "\"sh\" and goes straight to its hand-off without opening the screen\n");
         *faults += faults->empty() ? "no shell" : "; no shell";
     }
     const char* env_path = std::getenv("PATH");
@@ -51,9 +52,10 @@ bool probe_judge_shell(std::string* faults) {
     if (!start.empty()) {
         std::printf("ok: start: %s is on the shell's path (not run)\n", start.c_str());
     } else {
-        std::printf("note: start: no executable \"start\" on the shell's path (%s%s): the "
-                    "hand-off \"start recovery\" will fail and the device stays as it is\n",
-                    env_path != nullptr ? "PATH " : "PATH unset, looked in ", path.c_str());
+        std::printf(
+            "note: start: no executable \"start\" on the shell's path (%s%s): the "
+            "hand-off \"start recovery\" will fail and the device stays as it is\n",
+            env_path != nullptr ? "PATH " : "PATH unset, looked in ", path.c_str());
     }
     return answer != 0;
 }
