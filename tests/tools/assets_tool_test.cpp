@@ -149,6 +149,9 @@ TEST(AssetsUsageTest, BadArgumentsGiveOneLineAndStatusTwo) {
         {"missing_folder", "check " + dir + "/nowhere", "nowhere: No such file or directory"},
         {"malformed_screen", "check " + dir + " --screen 720x1280", "--screen 720x1280: screen"},
         {"undrawn_depth", "check " + dir + " --screen 720x1280x8", "16-, 24- and 32-bit"},
+        {"empty_pitch", "check " + dir + " --screen 720x1280x32:pitch=0", "pitch=BYTES"},
+        {"fields_out_of_order", "preview " + dir + " " + dir + " --screen 8x8x32:page=0,1:pitch=32",
+         "in that order"},
         {"unknown_option", "preview " + dir + " " + dir + " --fast", "unknown option --fast"},
         {"unwritable_output", "preview " + dir + " " + file + "/out",
          "zelttitle.bmp/out: Not a directory"},
@@ -236,6 +239,57 @@ TEST(AssetsPreviewTest, CyclesShowTheCompositeOfTheDecodedPictures) {
                       .find(R"(["cycle-0.png","cycle-1.png","cycle-2.png","cycle-3.png",)"
                             R"("cycle-4.png","cycle-5.png"])"),
                   std::string::npos);
+    }
+}
+
+// The preview of a device whose screen differs from the program's model is the normal preview
+// read the way that screen scans memory: the pixel at (x, y) comes from packed pixel
+// (y + page) x pitch + x of the program's drawing, black past its end, red and blue swapped
+// where the channel fields say so.
+TEST(AssetsPreviewTest, DeviceLayoutsShowTheDrawingAsTheScreenScansIt) {
+    std::string dir = fresh_dir("layouts");
+    for (int i = 0; i < 7; ++i) {
+        write_bmp(dir + "/" + kNames[i] + ".bmp", pattern(60 - 5 * i, 70 - 5 * i, i),
+                  bmp_encoding::rgb24);
+    }
+    auto cycles = [&](const std::string& screen) {
+        std::vector<std::vector<uint8_t>> decoded(6);
+        tool_run r = run_tool("preview " + dir + " " + dir + "/out --screen " + screen);
+        EXPECT_EQ(r.status, 0) << screen << ": " << r.err;
+        for (int cycle = 0; cycle < 6; ++cycle) {
+            uint32_t w = 0, h = 0;
+            EXPECT_TRUE(read_png(dir + "/out/cycle-" + std::to_string(cycle) + ".png", &w, &h,
+                                 &decoded[cycle]));
+        }
+        return decoded;
+    };
+    const std::vector<std::vector<uint8_t>> normal = cycles("60x100x32");
+    struct layout_case {
+        const char* fields;
+        int pitch_pixels;
+        int page_row;
+        bool swapped;
+    };
+    const layout_case layouts[] = {
+        {":0/8,8/8,16/8", 60, 0, true},
+        {":16/8,8/8,0/8:pitch=256", 64, 0, false},
+        {":page=0,30", 60, 30, false},
+    };
+    for (const layout_case& l : layouts) {
+        const std::vector<std::vector<uint8_t>> seen = cycles(std::string("60x100x32") + l.fields);
+        for (int cycle = 0; cycle < 6; ++cycle) {
+            std::vector<uint8_t> expected(60 * 100 * 3, 0);
+            for (size_t y = 0; y < 100; ++y) {
+                for (size_t x = 0; x < 60; ++x) {
+                    size_t from = (y + l.page_row) * l.pitch_pixels + x;
+                    for (size_t c = 0; c < 3 && from < 60 * 100; ++c) {
+                        expected[(y * 60 + x) * 3 + c] =
+                            normal[cycle][from * 3 + (l.swapped ? 2 - c : c)];
+                    }
+                }
+            }
+            EXPECT_TRUE(seen[cycle] == expected) << l.fields << ", cycle " << cycle;
+        }
     }
 }
 
