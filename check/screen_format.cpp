@@ -136,7 +136,7 @@ int parse_screen_description(const char* text, screen_description* out, const ch
     if (expect_word(&p, "page=")) {
         long x = read_number(&p, kMaxSide);
         long y = (x >= 0 && expect(&p, ',')) ? read_number(&p, kMaxSide) : -1;
-        if (y < 0 || *p != '\0') {
+        if (y < 0 || !part_end(&p)) {
             return fail(why, "screen page must be page=X,Y, e.g. page=0,1280");
         }
         var->xoffset = static_cast<__u32>(x);
