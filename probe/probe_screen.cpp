@@ -274,10 +274,11 @@ int probe_judge_screen(const probe_screen& s, std::string* faults) {
     int wrong = 0;
     const bool drawn = judge_depth(v, faults);
     wrong += drawn ? 0 : 1;
-    wrong += judge_rows(v, f, faults) ? 0 : 1;
     wrong += judge_memory(v, f, faults) ? 0 : 1;
-    wrong += judge_page(v, f, faults) ? 0 : 1;
     if (drawn) {
+        // Where rows, page and channels lie matters only for a depth the player draws at.
+        wrong += judge_rows(v, f, faults) ? 0 : 1;
+        wrong += judge_page(v, f, faults) ? 0 : 1;
         bool channels_ok = v.bits_per_pixel == 16 ? judge_packed_channels(v, faults)
                                                   : judge_byte_channels(v, faults);
         wrong += channels_ok ? 0 : 1;
