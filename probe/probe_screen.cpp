@@ -37,23 +37,42 @@ void add_fault(std::string* faults, const char* name) {
     *faults += name;
 }
 
-// What a screen channel of `f` shows of a pixel the player stored at `depth` bits.
-const char* channel_shows(const fb_bitfield& f, uint32_t depth) {
+// What a screen channel reads of a pixel the player stored at 24 or 32 bits.
+enum class channel_source { blue, green, red, fill, nothing, mix };
+
+channel_source source_of(const fb_bitfield& f, uint32_t depth) {
     if (f.length == 0) {
-        return "nothing";
+        return channel_source::nothing;
     }
     if (f.length != kChannelBits) {
-        return "a mix of channels";
+        return channel_source::mix;
     }
     switch (f.offset) {
         case kPlayerBlueOffset:
-            return "the pictures' blue";
+            return channel_source::blue;
         case kPlayerGreenOffset:
-            return "the pictures' green";
+            return channel_source::green;
         case kPlayerRedOffset:
-            return "the pictures' red";
+            return channel_source::red;
         case kPlayerFillOffset:
-            return depth == 32 ? "the 0xFF byte (full intensity)" : "nothing";
+            return depth == 32 ? channel_source::fill : channel_source::nothing;
+        default:
+            return channel_source::mix;
+    }
+}
+
+const char* source_text(channel_source source) {
+    switch (source) {
+        case channel_source::blue:
+            return "the pictures' blue";
+        case channel_source::green:
+            return "the pictures' green";
+        case channel_source::red:
+            return "the pictures' red";
+        case channel_source::fill:
+            return "the 0xFF byte (full intensity)";
+        case channel_source::nothing:
+            return "nothing";
         default:
             return "a mix of channels";
     }
@@ -62,17 +81,20 @@ const char* channel_shows(const fb_bitfield& f, uint32_t depth) {
 // 24 and 32 bits: the player ignores the channel fields and stores b, g, r.
 bool judge_byte_channels(const fb_var_screeninfo& v, std::string* faults) {
     const fb_bitfield* fields[3] = {&v.red, &v.green, &v.blue};
+    const channel_source wanted[3] = {channel_source::red, channel_source::green,
+                                      channel_source::blue};
     const char* const names[3] = {"red", "green", "blue"};
-    std::string seen;
+    channel_source seen[3];
+    std::string misplaced;
     for (int i = 0; i < 3; ++i) {
-        const std::string shows = channel_shows(*fields[i], v.bits_per_pixel);
-        if (shows != std::string("the pictures' ") + names[i]) {
-            seen += seen.empty() ? "" : ", ";
-            seen += std::string(names[i]) + " shows " + shows;
+        seen[i] = source_of(*fields[i], v.bits_per_pixel);
+        if (seen[i] != wanted[i]) {
+            misplaced += misplaced.empty() ? "" : ", ";
+            misplaced += std::string(names[i]) + " shows " + source_text(seen[i]);
         }
     }
     const char* stored = v.bits_per_pixel == 32 ? "b, g, r, 0xFF" : "b, g, r";
-    if (seen.empty()) {
+    if (misplaced.empty()) {
         std::printf(
             "ok: channels red %u/%u, green %u/%u, blue %u/%u are where the player puts "
             "them (bytes %s)\n",
@@ -80,15 +102,13 @@ bool judge_byte_channels(const fb_var_screeninfo& v, std::string* faults) {
             v.blue.length, stored);
         return true;
     }
-    const uint32_t depth = v.bits_per_pixel;
-    bool swapped = std::strcmp(channel_shows(v.red, depth), "the pictures' blue") == 0 &&
-                   std::strcmp(channel_shows(v.blue, depth), "the pictures' red") == 0 &&
-                   std::strcmp(channel_shows(v.green, depth), "the pictures' green") == 0;
+    const bool swapped = seen[0] == channel_source::blue && seen[1] == channel_source::green &&
+                         seen[2] == channel_source::red;
     std::printf(
         "wrong: channels red %u/%u, green %u/%u, blue %u/%u, but the player stores "
         "bytes %s (red 16/8, green 8/8, blue 0/8): %s%s\n",
         v.red.offset, v.red.length, v.green.offset, v.green.length, v.blue.offset, v.blue.length,
-        stored, swapped ? "red and blue swapped: " : "", seen.c_str());
+        stored, swapped ? "red and blue swapped: " : "", misplaced.c_str());
     add_fault(faults, swapped ? "red and blue swapped" : "colours wrong");
     return false;
 }
@@ -168,8 +188,8 @@ bool judge_page(const fb_var_screeninfo& v, const fb_fix_screeninfo& f, std::str
         std::printf("ok: page: the visible page starts at (0,0), where the player draws\n");
         return true;
     }
-    const uint64_t start =
-        uint64_t{v.yoffset} * f.line_length + uint64_t{v.xoffset} * (v.bits_per_pixel / 8);
+    const uint64_t start = uint64_t{v.yoffset} * f.line_length +
+                           uint64_t{v.xoffset} * (v.bits_per_pixel / kBitsPerByte);
     std::printf("wrong: page: the visible page starts at (%u,%u), %" PRIu64
                 " bytes into the screen memory, but the player draws at (0,0) with no panning: "
                 "its pictures land in a page that is not shown\n",
