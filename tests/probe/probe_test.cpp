@@ -176,8 +176,10 @@ TEST_F(ProbeTest, ReportsWhatThePlayerWillShow) {
             EXPECT_THAT(r.out, HasSubstr(fact));
         }
         // Looked, never touched: a read-only open, no mapping, no command, the memory as it was.
+        int opens = 0;
         for (const std::string& e : r.events) {
             if (e.rfind("open /dev/graphics/fb0 fd=", 0) == 0) {
+                ++opens;
                 EXPECT_THAT(e, testing::EndsWith(" flags=rdonly"));
             }
             EXPECT_EQ(e.rfind("mmap", 0), std::string::npos) << e;
@@ -185,6 +187,7 @@ TEST_F(ProbeTest, ReportsWhatThePlayerWillShow) {
         }
         EXPECT_FALSE(fs::exists(bin_ + "/ran"));
         if (!c.screen.empty()) {
+            EXPECT_EQ(opens, 1);
             EXPECT_TRUE(r.canary_intact);
             EXPECT_EQ(r.screen, std::vector<uint8_t>(r.screen.size(), kScreenFill));
         }
