@@ -74,7 +74,12 @@ int probe() {
     }
     wrong += probe_judge_shell(&faults) ? 0 : 1;
     if (!screen.described) {
-        std::printf("verdict: cannot look at a framebuffer: the player shows nothing here\n");
+        // The player itself needs only the variable description.
+        std::fputs(std::strcmp(screen.step, "FBIOGET_FSCREENINFO") == 0
+                       ? "verdict: cannot tell: the driver does not give its row pitch, memory "
+                         "size and visual\n"
+                       : "verdict: cannot look at a framebuffer: the player shows nothing here\n",
+                   stdout);
         return kExitCannotLook;
     }
     if (wrong == 0) {
