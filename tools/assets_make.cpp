@@ -1,0 +1,307 @@
+// The make verb: turns the designer's seven PNGs into the BMP files the program reads, each in
+// the smallest encoding that shows exactly the same on the target screen, and proves it by
+// reading every written file back through the program's own reader and conversion.
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "image/bmplib.h"
+#include "player/assets.h"
+#include "screen/bitmap.h"
+#include "screen/screen.h"
+#include "tools/assets_tool.h"
+#include "tools/picture_fit.h"
+
+namespace {
+
+constexpr size_t kPaletteLimit = 256;
+constexpr uint32_t kBmpHeaderBytes = 54;  // file header and 40-byte information header
+
+// The asset's file name without ".bmp": "zelttitle", "zeltani00", ...
+std::string asset_stem(int index) {
+    std::string name = asset_file_name(index);
+    return name.substr(0, name.size() - 4);
+}
+
+bool file_exists(const std::string& path) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f != nullptr) {
+        fclose(f);
+    }
+    return f != nullptr;
+}
+
+// Reads a BMP source through the program's reader; every pixel is opaque.
+bool load_bmp_source(const std::string& path, rgba_picture* out, std::string* why) {
+    bmp_image* image = bmp_open(path.c_str());
+    if (image == nullptr) {
+        *why = refusal_text(errno);
+        return false;
+    }
+    out->width = bmp_width(image);
+    out->height = bmp_height(image);
+    out->rgba.clear();
+    out->rgba.reserve(size_t{static_cast<uint32_t>(out->width)} * out->height * 4);
+    for (int32_t y = 0; y < out->height; ++y) {
+        for (int32_t x = 0; x < out->width; ++x) {
+            bmp_color c = bmp_getpixel(image, x, y);
+            out->rgba.insert(out->rgba.end(), {static_cast<uint8_t>(c >> 16),
+                                               static_cast<uint8_t>(c >> 8),
+                                               static_cast<uint8_t>(c), 0xFF});
+        }
+    }
+    bmp_close(image);
+    return true;
+}
+
+// Finds and reads the source of one asset: `stem`.png, or else `stem`.bmp. `*file` names the
+// one found (or the PNG when neither exists).
+bool load_source(const std::string& src, const std::string& stem, rgba_picture* out,
+                 std::string* file, std::string* why) {
+    *file = stem + ".png";
+    if (file_exists(folder_path(src, *file))) {
+        return png_load(folder_path(src, *file), out, why);
+    }
+    if (file_exists(folder_path(src, stem + ".bmp"))) {
+        *file = stem + ".bmp";
+        return load_bmp_source(folder_path(src, *file), out, why);
+    }
+    *why = "missing (neither " + stem + ".png nor " + stem + ".bmp in " + src + ")";
+    return false;
+}
+
+// The BMP file at `path` as the program holds it after loading: read by its reader and
+// converted for the screen in fbvar, rows one after the other.
+bool screen_bytes_of(const std::string& path, std::vector<uint8_t>* bytes, std::string* why) {
+    bmp_image* image = bmp_open(path.c_str());
+    if (image == nullptr) {
+        *why = "read back: " + refusal_text(errno);
+        return false;
+    }
+    prepared_bitmap prepared{};
+    int converted = prepare_bitmap(image, &prepared);
+    bmp_close(image);
+    if (converted != 0) {
+        *why = "cannot be converted for this screen";
+        return false;
+    }
+    size_t size = static_cast<size_t>(prepared.row_bytes) * static_cast<size_t>(prepared.height);
+    bytes->assign(prepared.pixels, prepared.pixels + size);
+    free(prepared.pixels);
+    return true;
+}
+
+bool write_file(const std::string& path, const std::vector<uint8_t>& bytes, std::string* why) {
+    FILE* f = fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+        *why = path + ": " + strerror(errno);
+        return false;
+    }
+    bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    ok = fclose(f) == 0 && ok;
+    if (!ok) {
+        *why = path + ": " + strerror(errno);
+        remove(path.c_str());
+    }
+    return ok;
+}
+
+// Writes `picture` as a 24-bit BMP at `path` and reads it back converted for the screen: the
+// picture exactly as the screen shows it. The file is removed again.
+bool screen_bytes_of_picture(const rgb_picture& picture, const std::string& path,
+                             std::vector<uint8_t>* bytes, std::string* why) {
+    bmp_write_options options;
+    std::vector<uint8_t> file = bmp_encode(picture, options, nullptr);
+    bool ok = write_file(path, file, why) && screen_bytes_of(path, bytes, why);
+    remove(path.c_str());
+    return ok;
+}
+
+size_t count_distinct(std::vector<uint32_t> values) {
+    std::sort(values.begin(), values.end());
+    return static_cast<size_t>(std::unique(values.begin(), values.end()) - values.begin());
+}
+
+bool is_565(const fb_var_screeninfo& s) {
+    return s.bits_per_pixel == 16 && s.red.offset == 11 && s.red.length == 5 &&
+           s.green.offset == 5 && s.green.length == 6 && s.blue.offset == 0 &&
+           s.blue.length == 5;
+}
+
+// What the encoding choice needs of a picture: the screen pixel of each of its pixels.
+std::vector<uint32_t> screen_pixels(const std::vector<uint8_t>& bytes, size_t bytes_per_pixel) {
+    std::vector<uint32_t> pixels(bytes.size() / bytes_per_pixel, 0);
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        memcpy(&pixels[i], bytes.data() + i * bytes_per_pixel, bytes_per_pixel);
+    }
+    return pixels;
+}
+
+// The same picture with every colour replaced by the first colour that gives the same screen
+// pixel, so colours the screen cannot tell apart take one palette entry.
+rgb_picture merge_screen_colors(const rgb_picture& picture, const std::vector<uint32_t>& pixels) {
+    std::unordered_map<uint32_t, uint32_t> first;
+    rgb_picture merged = picture;
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        merged.pixels[i] = first.emplace(pixels[i], picture.pixels[i]).first->second;
+    }
+    return merged;
+}
+
+// The palette encodings and how many colours each holds; on equal sizes the later one is kept.
+struct palette_encoding {
+    bmp_encoding encoding;
+    size_t capacity;
+};
+constexpr palette_encoding kPaletteEncodings[] = {{bmp_encoding::rle8, kPaletteLimit},
+                                                  {bmp_encoding::palette8, kPaletteLimit},
+                                                  {bmp_encoding::palette4, 16},
+                                                  {bmp_encoding::palette1, 2}};
+
+struct encoded_picture {
+    bmp_encoding encoding;
+    std::vector<uint8_t> file;
+};
+
+// Every encoding that shows `picture` exactly on `screen`, and the smallest file among them.
+// `screen_colors` counts the colours the screen tells apart.
+encoded_picture smallest_exact(const rgb_picture& picture, size_t screen_colors,
+                               const std::vector<uint32_t>& pixels,
+                               const fb_var_screeninfo& screen) {
+    encoded_picture best{bmp_encoding::rgb24, bmp_encode(picture, bmp_write_options{}, nullptr)};
+    auto consider = [&best](const rgb_picture& p, bmp_encoding encoding) {
+        bmp_write_options options;
+        options.encoding = encoding;
+        std::vector<uint8_t> file = bmp_encode(p, options, nullptr);
+        if (!file.empty() && file.size() <= best.file.size()) {
+            best = {encoding, std::move(file)};
+        }
+    };
+    if (is_565(screen)) {
+        consider(picture, bmp_encoding::bitfields16);
+    }
+    if (screen_colors <= kPaletteLimit) {
+        rgb_picture merged = merge_screen_colors(picture, pixels);
+        for (const palette_encoding& p : kPaletteEncodings) {
+            if (screen_colors <= p.capacity) {
+                consider(merged, p.encoding);
+            }
+        }
+    }
+    return best;
+}
+
+uint64_t rgb24_file_bytes(const rgb_picture& p) {
+    uint64_t stride = (uint64_t{static_cast<uint32_t>(p.width)} * 3 + 3) / 4 * 4;
+    return kBmpHeaderBytes + stride * static_cast<uint32_t>(p.height);
+}
+
+// Makes OUT/<name>.bmp from one source. Prints its line on standard output, a blending
+// warning on standard error; returns false with the reason in `*why`.
+bool make_one(int index, const std::string& src, const std::string& out,
+              const fb_var_screeninfo& screen, const make_options& options, std::string* file,
+              std::string* why) {
+    rgba_picture source{};
+    if (!load_source(src, asset_stem(index), &source, file, why)) {
+        return false;
+    }
+    int64_t blended = 0;
+    rgb_picture picture = blend_onto(source, options.background, &blended);
+    if (blended > 0) {
+        fprintf(stderr,
+                "zelt-assets make: warning: %s: %" PRId64
+                " pixels not fully opaque, blended onto %06" PRIX32 "\n",
+                file->c_str(), blended, options.background);
+    }
+    std::string size_text = std::to_string(picture.width) + "x" + std::to_string(picture.height);
+    if (options.fit) {
+        int32_t room_height = static_cast<int32_t>(screen.yres) - (index == 0 ? kTitleY : kFrameY);
+        int32_t w = 0, h = 0;
+        fit_size(picture.width, picture.height, static_cast<int32_t>(screen.xres), room_height, &w,
+                 &h);
+        if (w != picture.width || h != picture.height) {
+            size_text += " fitted to " + std::to_string(w) + "x" + std::to_string(h);
+            if (!scale_picture(picture, w, h, &picture)) {
+                *why = "cannot be scaled to " + size_text;
+                return false;
+            }
+        }
+    }
+    std::string name = asset_file_name(index);
+    std::string temp = folder_path(out, "." + name + ".tmp");
+    std::vector<uint8_t> expected;
+    if (!screen_bytes_of_picture(picture, folder_path(out, "." + name + ".source.tmp"), &expected,
+                                 why)) {
+        return false;
+    }
+    std::vector<uint32_t> pixels = screen_pixels(expected, screen.bits_per_pixel / 8);
+    size_t colors = count_distinct(picture.pixels);
+    size_t screen_colors = count_distinct(pixels);
+    encoded_picture encoded = smallest_exact(picture, screen_colors, pixels, screen);
+    std::vector<uint8_t> shown;
+    if (!write_file(temp, encoded.file, why) || !screen_bytes_of(temp, &shown, why)) {
+        remove(temp.c_str());
+        return false;
+    }
+    if (shown != expected) {
+        remove(temp.c_str());
+        *why = std::string("verification failed: the ") + bmp_encoding_name(encoded.encoding) +
+               " file does not show the same as the source on this screen";
+        return false;
+    }
+    if (rename(temp.c_str(), folder_path(out, name).c_str()) != 0) {
+        *why = folder_path(out, name) + ": " + strerror(errno);
+        remove(temp.c_str());
+        return false;
+    }
+    std::string colors_text = std::to_string(colors) + " colours";
+    if (screen_colors != colors) {
+        colors_text += " (" + std::to_string(screen_colors) + " on this screen)";
+    }
+    printf("%s: %s, %s; %s %s, %zu bytes (24-bit: %" PRIu64 "); verified\n", file->c_str(),
+           size_text.c_str(), colors_text.c_str(), name.c_str(),
+           bmp_encoding_name(encoded.encoding), encoded.file.size(), rgb24_file_bytes(picture));
+    return true;
+}
+
+}  // namespace
+
+bool parse_background(const char* text, uint32_t* color) {
+    if (strlen(text) != 6 || strspn(text, "0123456789abcdefABCDEF") != 6) {
+        return false;
+    }
+    *color = static_cast<uint32_t>(strtoul(text, nullptr, 16));
+    return true;
+}
+
+int assets_make(const std::string& src, const std::string& out, const fb_var_screeninfo& screen,
+                const make_options& options) {
+    if (options.fit && screen.yres <= static_cast<uint32_t>(kFrameY)) {
+        fprintf(stderr, "zelt-assets make: --fit: a %u-row screen has no room below row %d\n",
+                screen.yres, kFrameY);
+        return kExitUsage;
+    }
+    if (!prepare_output(out)) {
+        return kExitUsage;
+    }
+    fbvar = screen;  // the program's conversion reads the screen's format from here
+    std::string failed;
+    for (int i = 0; i < kAssetCount; ++i) {
+        std::string file, why;
+        if (!make_one(i, src, out, screen, options, &file, &why)) {
+            fprintf(stderr, "zelt-assets make: %s: %s\n", file.c_str(), why.c_str());
+            failed += (failed.empty() ? "" : ", ") + asset_file_name(i);
+        }
+    }
+    if (!failed.empty()) {
+        printf("result: not written: %s\n", failed.c_str());
+        return kExitStopsLoading;
+    }
+    return assets_check(out, screen);
+}
