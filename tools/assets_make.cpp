@@ -1,6 +1,8 @@
 // The make verb: turns the designer's seven PNGs into the BMP files the program reads, each in
 // the smallest encoding that shows exactly the same on the target screen, and proves it by
 // reading every written file back through the program's own reader and conversion.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
@@ -30,11 +32,8 @@ std::string asset_stem(int index) {
 }
 
 bool file_exists(const std::string& path) {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f != nullptr) {
-        fclose(f);
-    }
-    return f != nullptr;
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
 }
 
 // Reads a BMP source through the program's reader; every pixel is opaque.
@@ -51,9 +50,9 @@ bool load_bmp_source(const std::string& path, rgba_picture* out, std::string* wh
     for (int32_t y = 0; y < out->height; ++y) {
         for (int32_t x = 0; x < out->width; ++x) {
             bmp_color c = bmp_getpixel(image, x, y);
-            out->rgba.insert(out->rgba.end(), {static_cast<uint8_t>(c >> 16),
-                                               static_cast<uint8_t>(c >> 8),
-                                               static_cast<uint8_t>(c), 0xFF});
+            out->rgba.insert(out->rgba.end(),
+                             {static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8),
+                              static_cast<uint8_t>(c), 0xFF});
         }
     }
     bmp_close(image);
@@ -130,8 +129,7 @@ size_t count_distinct(std::vector<uint32_t> values) {
 
 bool is_565(const fb_var_screeninfo& s) {
     return s.bits_per_pixel == 16 && s.red.offset == 11 && s.red.length == 5 &&
-           s.green.offset == 5 && s.green.length == 6 && s.blue.offset == 0 &&
-           s.blue.length == 5;
+           s.green.offset == 5 && s.green.length == 6 && s.blue.offset == 0 && s.blue.length == 5;
 }
 
 // What the encoding choice needs of a picture: the screen pixel of each of its pixels.
@@ -227,6 +225,10 @@ bool make_one(int index, const std::string& src, const std::string& out,
                  &h);
         if (w != picture.width || h != picture.height) {
             size_text += " fitted to " + std::to_string(w) + "x" + std::to_string(h);
+            if (int64_t{w} * h > kPngMaxPixels) {
+                *why = size_text + ": larger than " + std::to_string(kPngMaxPixels) + " pixels";
+                return false;
+            }
             if (!scale_picture(picture, w, h, &picture)) {
                 *why = "cannot be scaled to " + size_text;
                 return false;

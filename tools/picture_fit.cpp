@@ -30,8 +30,8 @@ rgb_picture blend_onto(const rgba_picture& source, uint32_t background, int64_t*
         if (alpha != kOpaque) {
             ++*blended;
         }
-        out.pixels[i] = mix(p[0], bg[0], alpha) << 16 | mix(p[1], bg[1], alpha) << 8 |
-                        mix(p[2], bg[2], alpha);
+        out.pixels[i] =
+            mix(p[0], bg[0], alpha) << 16 | mix(p[1], bg[1], alpha) << 8 | mix(p[2], bg[2], alpha);
     }
     return out;
 }
@@ -54,9 +54,8 @@ bool scale_picture(const rgb_picture& picture, int32_t width, int32_t height, rg
                                          static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c)});
     }
     std::vector<uint8_t> out_bytes(size_t{static_cast<uint32_t>(width)} * height * 3);
-    if (stbir_resize_uint8_srgb(in_bytes.data(), picture.width, picture.height, 0,
-                                out_bytes.data(), width, height, 0, 3, STBIR_ALPHA_CHANNEL_NONE,
-                                0) == 0) {
+    if (stbir_resize_uint8_srgb(in_bytes.data(), picture.width, picture.height, 0, out_bytes.data(),
+                                width, height, 0, 3, STBIR_ALPHA_CHANNEL_NONE, 0) == 0) {
         return false;
     }
     *out = rgb_picture_make(width, height, 0);

@@ -50,7 +50,8 @@ void want_rgba8(png_structp png, png_infop info) {
 // the caller's, so the jump back never skips a destructor.
 bool decode(png_structp png, png_infop info, FILE* file, rgba_picture* out,
             std::vector<png_bytep>* rows, std::string* why) {
-    if (setjmp(png_jmpbuf(png)) != 0) {
+    // libpng reports errors only by jumping back here (see on_png_error).
+    if (setjmp(png_jmpbuf(png)) != 0) {  // NOLINT(cert-err52-cpp)
         return false;
     }
     png_init_io(png, file);

@@ -3,6 +3,7 @@
 // decoded and compared with the composite of the source pictures, cycle by cycle.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <png.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,8 +16,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <png.h>
 
 #include "image/bmplib.h"
 #include "tests/tools/png_read.h"
