@@ -23,7 +23,6 @@
 namespace {
 
 constexpr size_t kPaletteLimit = 256;
-constexpr uint32_t kBmpHeaderBytes = 54;  // file header and 40-byte information header
 
 // The asset's file name without ".bmp": "zelttitle", "zeltani00", ...
 std::string asset_stem(int index) {
@@ -111,12 +110,10 @@ bool write_file(const std::string& path, const std::vector<uint8_t>& bytes, std:
     return ok;
 }
 
-// Writes `picture` as a 24-bit BMP at `path` and reads it back converted for the screen: the
-// picture exactly as the screen shows it. The file is removed again.
-bool screen_bytes_of_picture(const rgb_picture& picture, const std::string& path,
-                             std::vector<uint8_t>* bytes, std::string* why) {
-    bmp_write_options options;
-    std::vector<uint8_t> file = bmp_encode(picture, options, nullptr);
+// Writes `file` (a 24-bit BMP: every colour exact) at `path` and reads it back converted for
+// the screen: the picture exactly as the screen shows it. The file is removed again.
+bool screen_bytes_of_file(const std::vector<uint8_t>& file, const std::string& path,
+                          std::vector<uint8_t>* bytes, std::string* why) {
     bool ok = write_file(path, file, why) && screen_bytes_of(path, bytes, why);
     remove(path.c_str());
     return ok;
@@ -169,10 +166,11 @@ struct encoded_picture {
 
 // Every encoding that shows `picture` exactly on `screen`, and the smallest file among them.
 // `screen_colors` counts the colours the screen tells apart.
-encoded_picture smallest_exact(const rgb_picture& picture, size_t screen_colors,
-                               const std::vector<uint32_t>& pixels,
+// `rgb24` is the picture's 24-bit file, exact on every screen.
+encoded_picture smallest_exact(const rgb_picture& picture, std::vector<uint8_t> rgb24,
+                               size_t screen_colors, const std::vector<uint32_t>& pixels,
                                const fb_var_screeninfo& screen) {
-    encoded_picture best{bmp_encoding::rgb24, bmp_encode(picture, bmp_write_options{}, nullptr)};
+    encoded_picture best{bmp_encoding::rgb24, std::move(rgb24)};
     auto consider = [&best](const rgb_picture& p, bmp_encoding encoding) {
         bmp_write_options options;
         options.encoding = encoding;
@@ -195,9 +193,49 @@ encoded_picture smallest_exact(const rgb_picture& picture, size_t screen_colors,
     return best;
 }
 
-uint64_t rgb24_file_bytes(const rgb_picture& p) {
-    uint64_t stride = (uint64_t{static_cast<uint32_t>(p.width)} * 3 + 3) / 4 * 4;
-    return kBmpHeaderBytes + stride * static_cast<uint32_t>(p.height);
+// With --fit: scales `picture` for asset `index` on `screen`, adding the new size to
+// `*size_text`. Returns false with the reason in `*why`.
+bool fit_to_screen(int index, const fb_var_screeninfo& screen, rgb_picture* picture,
+                   std::string* size_text, std::string* why) {
+    int32_t room_height = static_cast<int32_t>(screen.yres) - (index == 0 ? kTitleY : kFrameY);
+    int32_t w = 0, h = 0;
+    fit_size(picture->width, picture->height, static_cast<int32_t>(screen.xres), room_height, &w,
+             &h);
+    if (w == picture->width && h == picture->height) {
+        return true;
+    }
+    *size_text += " fitted to " + std::to_string(w) + "x" + std::to_string(h);
+    if (int64_t{w} * h > kPngMaxPixels) {
+        *why = *size_text + ": larger than " + std::to_string(kPngMaxPixels) + " pixels";
+        return false;
+    }
+    if (!scale_picture(*picture, w, h, picture)) {
+        *why = "cannot be scaled to " + *size_text;
+        return false;
+    }
+    return true;
+}
+
+// Writes `file` to `out`/.`name`.tmp, reads it back converted for the screen, and renames it to
+// `out`/`name` only when that equals `expected`. Leaves no temporary file behind.
+bool write_verified(const encoded_picture& encoded, const std::vector<uint8_t>& expected,
+                    const std::string& out, const std::string& name, std::string* why) {
+    std::string temp = folder_path(out, "." + name + ".tmp");
+    std::vector<uint8_t> shown;
+    bool ok = write_file(temp, encoded.file, why) && screen_bytes_of(temp, &shown, why);
+    if (ok && shown != expected) {
+        *why = std::string("verification failed: the ") + bmp_encoding_name(encoded.encoding) +
+               " file does not show the same as the source on this screen";
+        ok = false;
+    }
+    if (ok && rename(temp.c_str(), folder_path(out, name).c_str()) != 0) {
+        *why = folder_path(out, name) + ": " + strerror(errno);
+        ok = false;
+    }
+    if (!ok) {
+        remove(temp.c_str());
+    }
+    return ok;
 }
 
 // Makes OUT/<name>.bmp from one source. Prints its line on standard output, a blending
@@ -218,57 +256,32 @@ bool make_one(int index, const std::string& src, const std::string& out,
                 file->c_str(), blended, options.background);
     }
     std::string size_text = std::to_string(picture.width) + "x" + std::to_string(picture.height);
-    if (options.fit) {
-        int32_t room_height = static_cast<int32_t>(screen.yres) - (index == 0 ? kTitleY : kFrameY);
-        int32_t w = 0, h = 0;
-        fit_size(picture.width, picture.height, static_cast<int32_t>(screen.xres), room_height, &w,
-                 &h);
-        if (w != picture.width || h != picture.height) {
-            size_text += " fitted to " + std::to_string(w) + "x" + std::to_string(h);
-            if (int64_t{w} * h > kPngMaxPixels) {
-                *why = size_text + ": larger than " + std::to_string(kPngMaxPixels) + " pixels";
-                return false;
-            }
-            if (!scale_picture(picture, w, h, &picture)) {
-                *why = "cannot be scaled to " + size_text;
-                return false;
-            }
-        }
+    if (options.fit && !fit_to_screen(index, screen, &picture, &size_text, why)) {
+        return false;
     }
     std::string name = asset_file_name(index);
-    std::string temp = folder_path(out, "." + name + ".tmp");
+    std::vector<uint8_t> rgb24 = bmp_encode(picture, bmp_write_options{}, nullptr);
+    size_t rgb24_bytes = rgb24.size();
     std::vector<uint8_t> expected;
-    if (!screen_bytes_of_picture(picture, folder_path(out, "." + name + ".source.tmp"), &expected,
-                                 why)) {
+    if (!screen_bytes_of_file(rgb24, folder_path(out, "." + name + ".source.tmp"), &expected,
+                              why)) {
         return false;
     }
     std::vector<uint32_t> pixels = screen_pixels(expected, screen.bits_per_pixel / 8);
     size_t colors = count_distinct(picture.pixels);
     size_t screen_colors = count_distinct(pixels);
-    encoded_picture encoded = smallest_exact(picture, screen_colors, pixels, screen);
-    std::vector<uint8_t> shown;
-    if (!write_file(temp, encoded.file, why) || !screen_bytes_of(temp, &shown, why)) {
-        remove(temp.c_str());
-        return false;
-    }
-    if (shown != expected) {
-        remove(temp.c_str());
-        *why = std::string("verification failed: the ") + bmp_encoding_name(encoded.encoding) +
-               " file does not show the same as the source on this screen";
-        return false;
-    }
-    if (rename(temp.c_str(), folder_path(out, name).c_str()) != 0) {
-        *why = folder_path(out, name) + ": " + strerror(errno);
-        remove(temp.c_str());
+    encoded_picture encoded =
+        smallest_exact(picture, std::move(rgb24), screen_colors, pixels, screen);
+    if (!write_verified(encoded, expected, out, name, why)) {
         return false;
     }
     std::string colors_text = std::to_string(colors) + " colours";
     if (screen_colors != colors) {
         colors_text += " (" + std::to_string(screen_colors) + " on this screen)";
     }
-    printf("%s: %s, %s; %s %s, %zu bytes (24-bit: %" PRIu64 "); verified\n", file->c_str(),
+    printf("%s: %s, %s; %s %s, %zu bytes (24-bit: %zu); verified\n", file->c_str(),
            size_text.c_str(), colors_text.c_str(), name.c_str(),
-           bmp_encoding_name(encoded.encoding), encoded.file.size(), rgb24_file_bytes(picture));
+           bmp_encoding_name(encoded.encoding), encoded.file.size(), rgb24_bytes);
     return true;
 }
 
