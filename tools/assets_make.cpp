@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "image/bmplib.h"
@@ -18,11 +17,10 @@
 #include "screen/bitmap.h"
 #include "screen/screen.h"
 #include "tools/assets_tool.h"
+#include "tools/encode_choice.h"
 #include "tools/picture_fit.h"
 
 namespace {
-
-constexpr size_t kPaletteLimit = 256;
 
 // The asset's file name without ".bmp": "zelttitle", "zeltani00", ...
 std::string asset_stem(int index) {
@@ -119,80 +117,6 @@ bool screen_bytes_of_file(const std::vector<uint8_t>& file, const std::string& p
     return ok;
 }
 
-size_t count_distinct(std::vector<uint32_t> values) {
-    std::sort(values.begin(), values.end());
-    return static_cast<size_t>(std::unique(values.begin(), values.end()) - values.begin());
-}
-
-bool is_565(const fb_var_screeninfo& s) {
-    return s.bits_per_pixel == 16 && s.red.offset == 11 && s.red.length == 5 &&
-           s.green.offset == 5 && s.green.length == 6 && s.blue.offset == 0 && s.blue.length == 5;
-}
-
-// What the encoding choice needs of a picture: the screen pixel of each of its pixels.
-std::vector<uint32_t> screen_pixels(const std::vector<uint8_t>& bytes, size_t bytes_per_pixel) {
-    std::vector<uint32_t> pixels(bytes.size() / bytes_per_pixel, 0);
-    for (size_t i = 0; i < pixels.size(); ++i) {
-        memcpy(&pixels[i], bytes.data() + i * bytes_per_pixel, bytes_per_pixel);
-    }
-    return pixels;
-}
-
-// The same picture with every colour replaced by the first colour that gives the same screen
-// pixel, so colours the screen cannot tell apart take one palette entry.
-rgb_picture merge_screen_colors(const rgb_picture& picture, const std::vector<uint32_t>& pixels) {
-    std::unordered_map<uint32_t, uint32_t> first;
-    rgb_picture merged = picture;
-    for (size_t i = 0; i < pixels.size(); ++i) {
-        merged.pixels[i] = first.emplace(pixels[i], picture.pixels[i]).first->second;
-    }
-    return merged;
-}
-
-// The palette encodings and how many colours each holds; on equal sizes the later one is kept.
-struct palette_encoding {
-    bmp_encoding encoding;
-    size_t capacity;
-};
-constexpr palette_encoding kPaletteEncodings[] = {{bmp_encoding::rle8, kPaletteLimit},
-                                                  {bmp_encoding::palette8, kPaletteLimit},
-                                                  {bmp_encoding::palette4, 16},
-                                                  {bmp_encoding::palette1, 2}};
-
-struct encoded_picture {
-    bmp_encoding encoding;
-    std::vector<uint8_t> file;
-};
-
-// Every encoding that shows `picture` exactly on `screen`, and the smallest file among them.
-// `screen_colors` counts the colours the screen tells apart.
-// `rgb24` is the picture's 24-bit file, exact on every screen.
-encoded_picture smallest_exact(const rgb_picture& picture, std::vector<uint8_t> rgb24,
-                               size_t screen_colors, const std::vector<uint32_t>& pixels,
-                               const fb_var_screeninfo& screen) {
-    encoded_picture best{bmp_encoding::rgb24, std::move(rgb24)};
-    auto consider = [&best](const rgb_picture& p, bmp_encoding encoding) {
-        bmp_write_options options;
-        options.encoding = encoding;
-        std::vector<uint8_t> file = bmp_encode(p, options, nullptr);
-        if (!file.empty() && file.size() <= best.file.size()) {
-            best = {encoding, std::move(file)};
-        }
-    };
-    if (is_565(screen)) {
-        consider(picture, bmp_encoding::bitfields16);
-    }
-    if (screen_colors <= kPaletteLimit) {
-        rgb_picture merged = merge_screen_colors(picture, pixels);
-        for (const palette_encoding& p : kPaletteEncodings) {
-            if (screen_colors <= p.capacity) {
-                consider(merged, p.encoding);
-            }
-        }
-    }
-    return best;
-}
-
 // With --fit: scales `picture` for asset `index` on `screen`, adding the new size to
 // `*size_text`. Returns false with the reason in `*why`.
 bool fit_to_screen(int index, const fb_var_screeninfo& screen, rgb_picture* picture,
@@ -275,7 +199,7 @@ bool make_one(int index, const std::string& src, const std::string& out,
     if (!write_verified(encoded, expected, out, name, why)) {
         return false;
     }
-    std::string colors_text = std::to_string(colors) + " colours";
+    std::string colors_text = std::to_string(colors) + (colors == 1 ? " colour" : " colours");
     if (screen_colors != colors) {
         colors_text += " (" + std::to_string(screen_colors) + " on this screen)";
     }

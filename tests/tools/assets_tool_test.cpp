@@ -396,10 +396,16 @@ TEST(AssetsMakeTest, FitScalesToTheScreenAndFailuresLeaveNoPartialFiles) {
     EXPECT_NE(r.out.find("zelttitle.png: 256x128 fitted to 100x50,"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("zeltani00.png: 40x20 fitted to 100x50,"), std::string::npos) << r.out;
 
+    // A source given as BMP is read with the program's reader.
+    ASSERT_EQ(remove((src + "/zeltani01.png").c_str()), 0);
+    write_bmp(src + "/zeltani01.bmp", rgb_picture_make(5, 4, 0x123456), bmp_encoding::rgb24);
     ASSERT_EQ(remove((src + "/zeltani02.png").c_str()), 0);
     ASSERT_EQ(truncate((src + "/zeltani03.png").c_str(), 60), 0);
     r = run_tool("make " + src + " " + src + "/broken");
     EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("zeltani01.bmp: 5x4, 1 colour; zeltani01.bmp palette1, 74 bytes"),
+              std::string::npos)
+        << r.out;
     EXPECT_NE(r.err.find("zeltani02.png: missing"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("zeltani03.png: "), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("result: not written: zeltani02.bmp, zeltani03.bmp\n"), std::string::npos);
