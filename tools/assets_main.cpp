@@ -24,7 +24,7 @@ constexpr char kToolHelp[] =
     "       zelt-assets make SRC OUT [--screen SCREEN] [--fit] [--background RRGGBB]\n"
     "       zelt-assets [check|preview|make] --help\n"
     "\n"
-    "Checks and previews a folder holding the program's seven pictures (zelttitle.bmp,\n"
+    "Checks, previews and makes a folder holding the program's seven pictures (zelttitle.bmp,\n"
     "zeltani00.bmp ... zeltani05.bmp) with the program's own reader and drawing code.\n"
     "  check    one line per picture in loading order: its size, depth, encoding, header\n"
     "           length, clipping and converted size on the screen, or why it is refused\n"
