@@ -97,7 +97,8 @@ struct verb_args {
     const char* background = "000000";  // make only
 };
 
-// Splits a verb's arguments into operands, --screen and --help. Returns false after a report.
+// Splits a verb's arguments into operands, --screen, --help and make's --fit and --background.
+// Returns false after a report.
 bool parse_verb_args(const char* verb, int argc, char** argv, verb_args* out) {
     for (int i = 0; i < argc; ++i) {
         const char* arg = argv[i];
