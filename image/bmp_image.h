@@ -75,9 +75,8 @@ constexpr uint32_t kFileHeaderBytes = 14;  // "BM", size, reserved, data offset
 constexpr uint32_t kMinInfoBytes = 40;     // the shortest information header accepted
 constexpr uint32_t kMasksOffset = 54;      // the three bit-field masks: red, green, blue
 constexpr uint32_t kMaskCount = 3;
-constexpr int32_t kPaletteEntries = 256;                // table entries kept for a palette picture
-constexpr int64_t kMaxDimension = 65535;                // largest width and height accepted
-constexpr int64_t kMaxPixelBytes = int64_t{256} << 20;  // largest buffer the reader allocates
+constexpr int32_t kPaletteEntries = 256;  // table entries kept for a palette picture
+constexpr int64_t kMaxDimension = 65535;  // largest width and height accepted
 
 // Reading steps of bmp_open. Each returns 0 on success, or -1 with errno set (EINVAL, ENOTSUP,
 // EFBIG, ENOMEM, or the read's own error); none prints anything. A half-filled record is

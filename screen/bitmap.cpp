@@ -52,9 +52,12 @@ int prepare_bitmap(const bmp_image* image, prepared_bitmap* out) {
     pixel_format format = pixel_format_for(&fbvar);
     int32_t row_bytes = 0;
     size_t total = 0;
-    if (!picture_buffer_size(w, h, format.bytes_per_pixel, &row_bytes, &total)) {
+    // Refused before allocating: where memory is overcommitted the allocation would succeed and
+    // the conversion, touching every page, would end the process with the screen mapped.
+    if (!picture_buffer_size(w, h, format.bytes_per_pixel, &row_bytes, &total) ||
+        static_cast<uint64_t>(total) > static_cast<uint64_t>(kMaxPixelBytes)) {
         *out = prepared_bitmap{};
-        errno = EOVERFLOW;
+        errno = EFBIG;
         perror("prepare_bitmap");
         return -1;
     }

@@ -1,8 +1,10 @@
 // Reading the double's configuration and writing its event log.
 #include <fcntl.h>
 #include <linux/fb.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -78,6 +80,26 @@ loaded load() {
     c.end_after = read_count("ZELT_DOUBLE_END_AFTER", -1);
     c.kill_after = read_count("ZELT_DOUBLE_KILL_AFTER", -1);
     return l;
+}
+
+// Caps the program's address space before its main runs, so that an allocation beyond the cap
+// fails instead of succeeding on an overcommitting host and then touching gigabytes.
+__attribute__((constructor)) void cap_address_space() {
+    const long bytes = read_count("ZELT_DOUBLE_ADDRESS_SPACE", -1);
+    if (bytes < 0) {
+        return;
+    }
+    rlimit cap{};
+    if (getrlimit(RLIMIT_AS, &cap) == 0) {
+        const auto wanted = static_cast<rlim_t>(bytes);
+        cap.rlim_cur =
+            cap.rlim_max == RLIM_INFINITY || wanted < cap.rlim_max ? wanted : cap.rlim_max;
+        if (setrlimit(RLIMIT_AS, &cap) == 0) {
+            return;
+        }
+    }
+    config_error("ZELT_DOUBLE_ADDRESS_SPACE", std::getenv("ZELT_DOUBLE_ADDRESS_SPACE"),
+                 std::strerror(errno));
 }
 
 const loaded& state() {
