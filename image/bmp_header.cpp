@@ -22,10 +22,6 @@ int short_read(FILE* file) {
     return -1;
 }
 
-bool is_palette_depth(int32_t bits) {
-    return bits == 1 || bits == 4 || bits == 8;
-}
-
 // Depths and compressions the lookups know; RLE8 only at 8 bits, bit fields only at 16 and 32.
 bool is_supported(const bmp_image* image) {
     const int32_t bits = image->bit_count;

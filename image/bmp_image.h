@@ -78,6 +78,11 @@ constexpr uint32_t kMaskCount = 3;
 constexpr int32_t kPaletteEntries = 256;  // table entries kept for a palette picture
 constexpr int64_t kMaxDimension = 65535;  // largest width and height accepted
 
+// Depths whose pixels are indexes into a colour table.
+inline bool is_palette_depth(int32_t bits) {
+    return bits == 1 || bits == 4 || bits == 8;
+}
+
 // Reading steps of bmp_open. Each returns 0 on success, or -1 with errno set (EINVAL, ENOTSUP,
 // EFBIG, ENOMEM, or the read's own error); none prints anything. A half-filled record is
 // released by bmp_close.

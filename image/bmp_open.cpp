@@ -12,10 +12,6 @@ namespace {
 constexpr uint32_t kDefaultMasks16[kMaskCount] = {0x7C00, 0x03E0, 0x001F};
 constexpr uint32_t kDefaultMasks32[kMaskCount] = {0xFF0000, 0x00FF00, 0x0000FF};
 
-bool is_palette_depth(int32_t bits) {
-    return bits == 1 || bits == 4 || bits == 8;
-}
-
 // Room for the table: a palette picture always gets all kPaletteEntries (zero past what the
 // file gives, so that any index reads black); 16/32 bits get their three masks.
 int allocate_table(bmp_image* image) {
@@ -44,7 +40,9 @@ void install_default_masks(bmp_image* image, const uint32_t (&masks)[kMaskCount]
     }
 }
 
-void install_lookup(bmp_image* image) {
+// Installs the lookup for the picture's depth. Returns 0, or -1 with errno ENOTSUP for a depth
+// no lookup reads (bmp_readheader refuses those before anything is read).
+int install_lookup(bmp_image* image) {
     const bool bit_fields = image->compression == kCompressionBitFields;
     switch (image->bit_count) {
         case 1:
@@ -66,14 +64,18 @@ void install_lookup(bmp_image* image) {
         case 24:
             image->getpixel = getpixel_24bpp;
             break;
-        default:  // 32: bmp_readheader refuses every other depth
+        case 32:
             image->getpixel = getpixel_32bpp;
             if (!bit_fields) {
                 install_default_masks(image, kDefaultMasks32);
             }
             calculate_boffset(image);
             break;
+        default:
+            errno = ENOTSUP;
+            return -1;
     }
+    return 0;
 }
 
 }  // namespace
@@ -90,14 +92,14 @@ bmp_image* bmp_open(const char* path) {
         return nullptr;
     }
     if (bmp_readheader(file, image) != 0 || allocate_table(image) != 0 ||
-        bmp_readpalette(file, image) != 0 || bmp_readdata(file, image) != 0) {
+        bmp_readpalette(file, image) != 0 || bmp_readdata(file, image) != 0 ||
+        install_lookup(image) != 0) {
         const int error = errno;
         bmp_close(image);
         fclose(file);
         errno = error;
         return nullptr;
     }
-    install_lookup(image);
     fclose(file);
     return image;
 }

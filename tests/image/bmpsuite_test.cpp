@@ -1,5 +1,5 @@
 // The public BMP conformance pictures kept in tests/data/bmpsuite: good ones open (except the
-// refusals by design), questionable and bad ones open or are refused, and whatever opens reads
+// refusals on purpose), questionable and bad ones open or are refused, and whatever opens reads
 // in bounds (the suite runs under ASan and UBSan too).
 #include <dirent.h>
 #include <gtest/gtest.h>
