@@ -19,7 +19,7 @@ int allocate_table(bmp_image* image) {
     size_t entries = 0;
     if (is_palette_depth(bits)) {
         entries = kPaletteEntries;
-    } else if (bits == 16 || bits == 32) {
+    } else if (is_mask_depth(bits)) {
         entries = kMaskCount;
     }
     if (entries == 0) {
@@ -40,42 +40,18 @@ void install_default_masks(bmp_image* image, const uint32_t (&masks)[kMaskCount]
     }
 }
 
-// Installs the lookup for the picture's depth. Returns 0, or -1 with errno ENOTSUP for a depth
-// no lookup reads (bmp_readheader refuses those before anything is read).
-int install_lookup(bmp_image* image) {
-    const bool bit_fields = image->compression == kCompressionBitFields;
-    switch (image->bit_count) {
-        case 1:
-            image->getpixel = getpixel_1bpp;
-            break;
-        case 4:
-            image->getpixel = getpixel_4bpp;
-            break;
-        case 8:
-            image->getpixel = getpixel_8bpp;
-            break;
-        case 16:
-            image->getpixel = getpixel_16bpp;
-            if (!bit_fields) {
-                install_default_masks(image, kDefaultMasks16);
-            }
-            calculate_boffset(image);
-            break;
-        case 24:
-            image->getpixel = getpixel_24bpp;
-            break;
-        case 32:
-            image->getpixel = getpixel_32bpp;
-            if (!bit_fields) {
-                install_default_masks(image, kDefaultMasks32);
-            }
-            calculate_boffset(image);
-            break;
-        default:
-            errno = ENOTSUP;
-            return -1;
+// Installs the lookup for the picture's depth, which bmp_readheader accepted only because one
+// exists, and the channels of a picture described by masks.
+void install_lookup(bmp_image* image) {
+    const int32_t bits = image->bit_count;
+    image->getpixel = lookup_for_depth(bits);
+    if (!is_mask_depth(bits)) {
+        return;
     }
-    return 0;
+    if (image->compression != kCompressionBitFields) {
+        install_default_masks(image, bits == 16 ? kDefaultMasks16 : kDefaultMasks32);
+    }
+    calculate_boffset(image);
 }
 
 }  // namespace
@@ -92,14 +68,14 @@ bmp_image* bmp_open(const char* path) {
         return nullptr;
     }
     if (bmp_readheader(file, image) != 0 || allocate_table(image) != 0 ||
-        bmp_readpalette(file, image) != 0 || bmp_readdata(file, image) != 0 ||
-        install_lookup(image) != 0) {
+        bmp_readpalette(file, image) != 0 || bmp_readdata(file, image) != 0) {
         const int error = errno;
         bmp_close(image);
         fclose(file);
         errno = error;
         return nullptr;
     }
+    install_lookup(image);
     fclose(file);
     return image;
 }
