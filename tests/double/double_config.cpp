@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -90,16 +91,13 @@ __attribute__((constructor)) void cap_address_space() {
         return;
     }
     rlimit cap{};
-    if (getrlimit(RLIMIT_AS, &cap) == 0) {
-        const auto wanted = static_cast<rlim_t>(bytes);
-        cap.rlim_cur =
-            cap.rlim_max == RLIM_INFINITY || wanted < cap.rlim_max ? wanted : cap.rlim_max;
-        if (setrlimit(RLIMIT_AS, &cap) == 0) {
-            return;
-        }
+    const bool got = getrlimit(RLIMIT_AS, &cap) == 0;
+    cap.rlim_cur =
+        std::min(static_cast<rlim_t>(bytes), cap.rlim_max);  // RLIM_INFINITY is the largest
+    if (!got || setrlimit(RLIMIT_AS, &cap) != 0) {
+        config_error("ZELT_DOUBLE_ADDRESS_SPACE", std::getenv("ZELT_DOUBLE_ADDRESS_SPACE"),
+                     std::strerror(errno));
     }
-    config_error("ZELT_DOUBLE_ADDRESS_SPACE", std::getenv("ZELT_DOUBLE_ADDRESS_SPACE"),
-                 std::strerror(errno));
 }
 
 const loaded& state() {
