@@ -68,8 +68,8 @@ void fill_channel(const fb_bitfield& field, uint16_t (&table)[kChannelValues]) {
     }
 }
 
-// The per-pixel loop of one depth: its packing is a template argument, so it is built into
-// the loop instead of being called per pixel.
+// The per-pixel loop of one depth: the depth is a template argument, so its packing is built
+// into the loop instead of being called per pixel.
 template <uint32_t Bits>
 void convert(const bmp_image* image, int32_t columns, int32_t rows, uint8_t* dest, size_t pitch,
              const pixel_format* format) {
