@@ -73,7 +73,8 @@ bool render_cycles(const std::string& out, std::vector<std::string>* pngs) {
     return true;
 }
 
-// Creates `out` if missing; reports and returns false when it is not a writable folder.
+}  // namespace
+
 bool prepare_output(const std::string& out) {
     if (mkdir(out.c_str(), 0755) != 0 && errno != EEXIST) {
         fprintf(stderr, "zelt-assets: %s: %s\n", out.c_str(), strerror(errno));
@@ -95,8 +96,6 @@ bool prepare_output(const std::string& out) {
     remove(probe.c_str());
     return true;
 }
-
-}  // namespace
 
 int assets_preview(const std::string& dir, const std::string& out,
                    const fb_var_screeninfo& screen) {
