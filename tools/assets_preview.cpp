@@ -13,6 +13,7 @@
 
 #include "image/bmplib.h"
 #include "player/assets.h"
+#include "player/playback.h"
 #include "screen/bitmap.h"
 #include "screen/screen.h"
 #include "tools/assets_tool.h"

@@ -23,6 +23,9 @@
 //   ZELT_DOUBLE_END_AFTER    end the worker thread once this many UI-thread sleeps happened
 //   ZELT_DOUBLE_KILL_AFTER   kill the process (SIGKILL, as when it is stopped from outside) at
 //                            this UI-thread sleep, or the first one after the worker went idle
+//   ZELT_DOUBLE_ADDRESS_SPACE  cap on the program's address space in bytes (RLIMIT_AS), set
+//                            before its main runs; not for sanitized programs, whose runtimes
+//                            reserve far more; qemu-user accepts it and ignores it
 // Threads: the first thread created is "ui", the second "worker"; every other is "other" and
 // the main thread is "main". Each created thread logs "thread ROLE id=N" with its own
 // pthread_self() as it starts.

@@ -1,8 +1,11 @@
 // Reading the double's configuration and writing its event log.
 #include <fcntl.h>
 #include <linux/fb.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -95,6 +98,23 @@ loaded load() {
     c.end_after = read_count("ZELT_DOUBLE_END_AFTER", -1);
     c.kill_after = read_count("ZELT_DOUBLE_KILL_AFTER", -1);
     return l;
+}
+
+// Caps the program's address space before its main runs, so that an allocation beyond the cap
+// fails instead of succeeding on an overcommitting host and then touching gigabytes.
+__attribute__((constructor)) void cap_address_space() {
+    const long bytes = read_count("ZELT_DOUBLE_ADDRESS_SPACE", -1);
+    if (bytes < 0) {
+        return;
+    }
+    rlimit cap{};
+    const bool got = getrlimit(RLIMIT_AS, &cap) == 0;
+    cap.rlim_cur =
+        std::min(static_cast<rlim_t>(bytes), cap.rlim_max);  // RLIM_INFINITY is the largest
+    if (!got || setrlimit(RLIMIT_AS, &cap) != 0) {
+        config_error("ZELT_DOUBLE_ADDRESS_SPACE", std::getenv("ZELT_DOUBLE_ADDRESS_SPACE"),
+                     std::strerror(errno));
+    }
 }
 
 const loaded& state() {
