@@ -22,20 +22,16 @@ int short_read(FILE* file) {
     return -1;
 }
 
-bool is_palette_depth(int32_t bits) {
-    return bits == 1 || bits == 4 || bits == 8;
-}
-
 // Depths and compressions the lookups know; RLE8 only at 8 bits, bit fields only at 16 and 32.
 bool is_supported(const bmp_image* image) {
     const int32_t bits = image->bit_count;
     switch (image->compression) {
         case kCompressionNone:
-            return is_palette_depth(bits) || bits == 16 || bits == 24 || bits == 32;
+            return lookup_for_depth(bits) != nullptr;
         case kCompressionRle8:
             return bits == 8;
         case kCompressionBitFields:
-            return bits == 16 || bits == 32;
+            return is_mask_depth(bits);
         default:
             return false;  // RLE4, JPEG, PNG and the rest
     }
@@ -56,7 +52,7 @@ int derive_table_count(bmp_image* image) {
             return refuse(EINVAL);
         }
         image->table_count = kMaskCount;
-    } else if (bits == 16 || bits == 32) {
+    } else if (is_mask_depth(bits)) {
         // An uncompressed 16/32-bit picture uses the default channels and has no table.
         if (entries > 0) {
             return refuse(EINVAL);

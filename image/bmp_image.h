@@ -75,9 +75,18 @@ constexpr uint32_t kFileHeaderBytes = 14;  // "BM", size, reserved, data offset
 constexpr uint32_t kMinInfoBytes = 40;     // the shortest information header accepted
 constexpr uint32_t kMasksOffset = 54;      // the three bit-field masks: red, green, blue
 constexpr uint32_t kMaskCount = 3;
-constexpr int32_t kPaletteEntries = 256;                // table entries kept for a palette picture
-constexpr int64_t kMaxDimension = 65535;                // largest width and height accepted
-constexpr int64_t kMaxPixelBytes = int64_t{256} << 20;  // largest buffer the reader allocates
+constexpr int32_t kPaletteEntries = 256;  // table entries kept for a palette picture
+constexpr int64_t kMaxDimension = 65535;  // largest width and height accepted
+
+// Depths whose pixels are indexes into a colour table.
+inline bool is_palette_depth(int32_t bits) {
+    return bits == 1 || bits == 4 || bits == 8;
+}
+
+// Depths whose channels are described by three masks (given, or the defaults).
+inline bool is_mask_depth(int32_t bits) {
+    return bits == 16 || bits == 32;
+}
 
 // Reading steps of bmp_open. Each returns 0 on success, or -1 with errno set (EINVAL, ENOTSUP,
 // EFBIG, ENOMEM, or the read's own error); none prints anything. A half-filled record is
@@ -98,6 +107,10 @@ void rle8_decoding(bmp_image* image, size_t packed_bytes);
 
 // Channel positions and widths of a 16- or 32-bit picture from the masks in `table`.
 void calculate_boffset(bmp_image* image);
+
+// The lookup that reads pixels of `bits` depth; null for a depth none reads. The one list of
+// the depths the reader supports: bmp_readheader refuses the others.
+bmp_lookup lookup_for_depth(int32_t bits);
 
 // Per-depth lookups; positions are not tested (callers keep them inside the picture).
 bmp_color getpixel_1bpp(const bmp_image* image, int32_t x, int32_t y);

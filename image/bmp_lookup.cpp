@@ -66,6 +66,25 @@ bmp_color getpixel_32bpp(const bmp_image* image, int32_t x, int32_t y) {
         image, uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24);
 }
 
+bmp_lookup lookup_for_depth(int32_t bits) {
+    switch (bits) {
+        case 1:
+            return getpixel_1bpp;
+        case 4:
+            return getpixel_4bpp;
+        case 8:
+            return getpixel_8bpp;
+        case 16:
+            return getpixel_16bpp;
+        case 24:
+            return getpixel_24bpp;
+        case 32:
+            return getpixel_32bpp;
+        default:
+            return nullptr;
+    }
+}
+
 void calculate_boffset(bmp_image* image) {
     const uint32_t* masks = image->table;
     image->red_shift = low_zero_bits(masks[0]);

@@ -12,10 +12,6 @@ namespace {
 constexpr uint32_t kDefaultMasks16[kMaskCount] = {0x7C00, 0x03E0, 0x001F};
 constexpr uint32_t kDefaultMasks32[kMaskCount] = {0xFF0000, 0x00FF00, 0x0000FF};
 
-bool is_palette_depth(int32_t bits) {
-    return bits == 1 || bits == 4 || bits == 8;
-}
-
 // Room for the table: a palette picture always gets all kPaletteEntries (zero past what the
 // file gives, so that any index reads black); 16/32 bits get their three masks.
 int allocate_table(bmp_image* image) {
@@ -23,7 +19,7 @@ int allocate_table(bmp_image* image) {
     size_t entries = 0;
     if (is_palette_depth(bits)) {
         entries = kPaletteEntries;
-    } else if (bits == 16 || bits == 32) {
+    } else if (is_mask_depth(bits)) {
         entries = kMaskCount;
     }
     if (entries == 0) {
@@ -44,36 +40,18 @@ void install_default_masks(bmp_image* image, const uint32_t (&masks)[kMaskCount]
     }
 }
 
+// Installs the lookup for the picture's depth, which bmp_readheader accepted only because one
+// exists, and the channels of a picture described by masks.
 void install_lookup(bmp_image* image) {
-    const bool bit_fields = image->compression == kCompressionBitFields;
-    switch (image->bit_count) {
-        case 1:
-            image->getpixel = getpixel_1bpp;
-            break;
-        case 4:
-            image->getpixel = getpixel_4bpp;
-            break;
-        case 8:
-            image->getpixel = getpixel_8bpp;
-            break;
-        case 16:
-            image->getpixel = getpixel_16bpp;
-            if (!bit_fields) {
-                install_default_masks(image, kDefaultMasks16);
-            }
-            calculate_boffset(image);
-            break;
-        case 24:
-            image->getpixel = getpixel_24bpp;
-            break;
-        default:  // 32: bmp_readheader refuses every other depth
-            image->getpixel = getpixel_32bpp;
-            if (!bit_fields) {
-                install_default_masks(image, kDefaultMasks32);
-            }
-            calculate_boffset(image);
-            break;
+    const int32_t bits = image->bit_count;
+    image->getpixel = lookup_for_depth(bits);
+    if (!is_mask_depth(bits)) {
+        return;
     }
+    if (image->compression != kCompressionBitFields) {
+        install_default_masks(image, bits == 16 ? kDefaultMasks16 : kDefaultMasks32);
+    }
+    calculate_boffset(image);
 }
 
 }  // namespace

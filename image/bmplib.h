@@ -8,6 +8,11 @@
 // always zero.
 using bmp_color = uint32_t;
 
+// The largest pixel buffer the reader allocates for a picture, and the largest copy of one
+// converted into a screen's format: a picture fits the first yet can need 32 times as much once
+// converted (1 bit to 32), so the conversion keeps to the same limit.
+constexpr int64_t kMaxPixelBytes = int64_t{256} << 20;
+
 // One open BMP picture. Callers outside the reader treat it as opaque.
 struct bmp_image;
 

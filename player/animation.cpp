@@ -11,13 +11,13 @@ namespace {
 
 // Asks whether a command processor exists; reports "sh" when there is none.
 bool shell_present() {
-    if (std::system(nullptr) != 0) {
+    if (system(nullptr) != 0) {
         return true;
     }
     // system() with no command sets no error number; without this the report would read
     // "sh: Success".
     errno = ENOENT;
-    std::perror("sh");
+    perror("sh");
     return false;
 }
 
@@ -25,16 +25,16 @@ bool shell_present() {
 // whatever was acquired, for screen_release() to undo.
 bool connect_screen() {
     if (screen_open() < 0) {
-        std::perror("fb0 dev open");
+        perror("fb0 dev open");
         return false;
     }
     if (screen_describe() < 0) {
-        std::perror("fb0 dev ioctl");
+        perror("fb0 dev ioctl");
         return false;
     }
     screen_report();
     if (screen_size() < 0 || screen_map() < 0) {
-        std::perror("fb0 dev mmap");
+        perror("fb0 dev mmap");
         return false;
     }
     return true;
@@ -43,16 +43,16 @@ bool connect_screen() {
 // Hands the device on to its recovery service. The command's result is not examined: the
 // hand-off is the last thing this program does, whatever came before.
 void hand_off() {
-    // The hand-off is a shell command by design: the recovery service is started through init.
+    // Through the shell on purpose: `start recovery` is how init is asked to start the service.
     // NOLINTNEXTLINE(cert-env33-c)
-    const int ignored = std::system("start recovery");
+    const int ignored = system("start recovery");
     (void)ignored;
 }
 
 }  // namespace
 
 int animation_main(int, char**) {
-    std::puts("start ZELT animation.");
+    puts("start ZELT animation.");
     if (shell_present() && connect_screen()) {
         animation_phase();
     }

@@ -25,8 +25,3 @@ const asset_entry asset_table[kAssetCount] = {
 prepared_bitmap* const animation_frames[kFrameCount] = {
     &animation0, &animation1, &animation2, &animation3, &animation4, &animation5,
 };
-
-void draw_cycle(int frame) {
-    draw_prepared_bitmap(&background, kTitleX, kTitleY);
-    draw_prepared_bitmap(animation_frames[frame], kFrameX, kFrameY);
-}

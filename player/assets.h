@@ -42,7 +42,3 @@ extern const asset_entry asset_table[kAssetCount];
 
 // The frames in playing order: frame i is drawn in cycle i of each pass.
 extern prepared_bitmap* const animation_frames[kFrameCount];
-
-// Draws what one cycle of the animation puts on the screen: the title at its position, then
-// frame `frame` (0 to 5) over it at the frame position, both cut at the screen's edges.
-void draw_cycle(int frame);

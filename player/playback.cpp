@@ -67,6 +67,11 @@ void animation_phase() {
     pthread_join(ui_thread, nullptr);
 }
 
+void draw_cycle(int frame) {
+    draw_prepared_bitmap(&background, kTitleX, kTitleY);
+    draw_prepared_bitmap(animation_frames[frame], kFrameX, kFrameY);
+}
+
 void animation_release() {
     if (current_image != nullptr) {
         bmp_close(current_image);

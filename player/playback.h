@@ -17,3 +17,8 @@ void animation_phase();
 // Called from the cleanup, after the screen is released: closes a picture still open and frees
 // the title's pixels. The six frames' pixels are left to process exit.
 void animation_release();
+
+// Draws what one cycle of the animation puts on the screen: the title at its position, then
+// frame `frame` (0 to 5) over it at the frame position, both cut at the screen's edges. The UI
+// thread draws every cycle through it, and so does the preview of a media folder.
+void draw_cycle(int frame);

@@ -7,6 +7,6 @@ int main(int argc, char** argv) {
     // On the device the program plays until it is stopped from outside, so it never reaches the
     // exit that would flush a fully buffered standard output (a pipe or a log file): line
     // buffering keeps every progress line, the thread start lines included.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     return animation_main(argc, argv);
 }

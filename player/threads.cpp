@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "player/assets.h"
+#include "player/playback.h"
 #include "screen/screen.h"
 
 std::atomic<int> EXIT_RECOVERY{0};

@@ -1,5 +1,6 @@
 #include "screen/bitmap.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,38 +11,36 @@
 
 namespace {
 
-// The part of a picture that one drawing copies: `rows` copies of `row_copy_bytes` each.
-struct clip_result {
+// A screen-shaped buffer: `rows` rows of `columns` positions of `position_bytes` each, one row
+// right after the other.
+struct screen_area {
+    int64_t columns;
     int64_t rows;
-    int64_t row_copy_bytes;
-    int64_t first_offset;  // destination byte of the picture's top-left corner
-    int64_t pitch;         // destination bytes from one screen row to the next
+    int64_t position_bytes;
 };
 
-// Rows and bytes per row of a picture placed at (x, y) that fit on a screen of `columns` x
-// `rows` positions of `position_bytes` each, within a buffer of `buffer_bytes`. Anything placed
-// at or beyond the right or bottom edge, or at a negative position, yields no rows; a row is
-// never longer than the room to the right edge, and no row ends past the buffer.
-clip_result clip_rows(int64_t picture_rows, int64_t picture_row_bytes, int x, int y,
-                      int64_t columns, int64_t rows, int64_t position_bytes, int64_t buffer_bytes) {
-    clip_result c{0, 0, 0, columns * position_bytes};
-    if (x < 0 || y < 0 || x >= columns || y >= rows || picture_rows <= 0 ||
-        picture_row_bytes <= 0) {
-        return c;
+// What one drawing copies: `rows` pieces of `row_bytes` each, the first at `offset` in the
+// area, the next ones `pitch` bytes further each.
+struct row_copies {
+    int64_t rows;
+    int64_t row_bytes;
+    int64_t offset;
+    int64_t pitch;
+};
+
+// The part of a picture of `picture_rows` rows of `picture_row_bytes` bytes, placed with its
+// top-left corner at (x, y), that lies on `area`: the picture is cut at the area's right and
+// bottom edges; placed outside the area, or empty, it leaves nothing to copy.
+row_copies clip_to_area(const screen_area& area, int64_t picture_rows, int64_t picture_row_bytes,
+                        int64_t x, int64_t y) {
+    const bool on_area = x >= 0 && y >= 0 && x < area.columns && y < area.rows;
+    if (!on_area || picture_rows <= 0 || picture_row_bytes <= 0) {
+        return row_copies{0, 0, 0, 0};
     }
-    int64_t left = x * position_bytes;
-    int64_t n = picture_row_bytes < c.pitch - left ? picture_row_bytes : c.pitch - left;
-    int64_t r = picture_rows < rows - y ? picture_rows : rows - y;
-    c.first_offset = y * c.pitch + left;
-    // The mapping may be shorter than the screen it describes: keep every row inside it.
-    int64_t room = buffer_bytes - c.first_offset - n;
-    if (room < 0) {
-        return c;
-    }
-    int64_t fitting = room / c.pitch + 1;
-    c.rows = r < fitting ? r : fitting;
-    c.row_copy_bytes = n;
-    return c;
+    const int64_t pitch = area.columns * area.position_bytes;
+    const int64_t left = x * area.position_bytes;
+    return row_copies{std::min(picture_rows, area.rows - y),
+                      std::min(picture_row_bytes, pitch - left), y * pitch + left, pitch};
 }
 
 }  // namespace
@@ -52,9 +51,12 @@ int prepare_bitmap(const bmp_image* image, prepared_bitmap* out) {
     pixel_format format = pixel_format_for(&fbvar);
     int32_t row_bytes = 0;
     size_t total = 0;
-    if (!picture_buffer_size(w, h, format.bytes_per_pixel, &row_bytes, &total)) {
+    // Refused before allocating: where memory is overcommitted the allocation would succeed and
+    // the conversion, touching every page, would end the process with the screen mapped.
+    if (!picture_buffer_size(w, h, format.bytes_per_pixel, &row_bytes, &total) ||
+        static_cast<uint64_t>(total) > static_cast<uint64_t>(kMaxPixelBytes)) {
         *out = prepared_bitmap{};
-        errno = EOVERFLOW;
+        errno = EFBIG;
         perror("prepare_bitmap");
         return -1;
     }
@@ -77,15 +79,23 @@ int prepare_bitmap(const bmp_image* image, prepared_bitmap* out) {
 }
 
 void draw_prepared_bitmap(const prepared_bitmap* picture, int x, int y) {
-    if (picture->pixels == nullptr || fbmem == nullptr) {
+    if (picture->pixels == nullptr || fbmem == nullptr || fbvar.xres == 0) {
         return;
     }
-    clip_result c = clip_rows(picture->height, picture->row_bytes, x, y, fbvar.xres, fbvar.yres,
-                              screen_position_bytes(&fbvar), buffersize);
+    // Never a byte outside the mapping: only the screen rows that lie wholly inside it are
+    // drawn on. The program maps whole screens, so for it these are all `yres` rows.
+    const int64_t position_bytes = screen_position_bytes(&fbvar);
+    const int64_t mapped_rows = buffersize / (int64_t{fbvar.xres} * position_bytes);
+    const screen_area screen{fbvar.xres, std::min<int64_t>(fbvar.yres, mapped_rows),
+                             position_bytes};
+    const row_copies c = clip_to_area(screen, picture->height, picture->row_bytes, x, y);
+    if (c.rows == 0) {
+        return;
+    }
     const uint8_t* src = picture->pixels;
-    uint8_t* dest = fbmem + c.first_offset;
-    auto n = static_cast<size_t>(c.row_copy_bytes);
-    if (c.row_copy_bytes == picture->row_bytes && c.row_copy_bytes == c.pitch) {
+    uint8_t* dest = fbmem + c.offset;
+    const auto n = static_cast<size_t>(c.row_bytes);
+    if (c.row_bytes == picture->row_bytes && c.row_bytes == c.pitch) {
         // A picture as wide as the screen: its rows follow one another in both buffers, so
         // they go over in one block copy (which the C library can stream past the caches).
         memcpy(dest, src, n * static_cast<size_t>(c.rows));
@@ -104,14 +114,10 @@ void draw_bitmap(const bmp_image* image, const fb_var_screeninfo* screen, uint8_
     if (format.convert == nullptr || dest == nullptr) {
         return;
     }
-    int64_t bpp = format.bytes_per_pixel;
-    int64_t columns = screen->xres;
-    int64_t rows = screen->yres;
-    int64_t w = bmp_width(image);
     // `dest` holds a whole screen of xres x yres pixels.
-    clip_result c =
-        clip_rows(bmp_height(image), w * bpp, x, y, columns, rows, bpp, columns * rows * bpp);
-    format.convert(image, static_cast<int32_t>(c.row_copy_bytes / bpp),
-                   static_cast<int32_t>(c.rows), dest + c.first_offset,
-                   static_cast<size_t>(c.pitch), &format);
+    const int64_t bpp = format.bytes_per_pixel;
+    const screen_area area{screen->xres, screen->yres, bpp};
+    const row_copies c = clip_to_area(area, bmp_height(image), bmp_width(image) * bpp, x, y);
+    format.convert(image, static_cast<int32_t>(c.row_bytes / bpp), static_cast<int32_t>(c.rows),
+                   dest + c.offset, static_cast<size_t>(c.pitch), &format);
 }

@@ -18,8 +18,9 @@ struct prepared_bitmap {
 };
 
 // Converts the whole of `image` into a new buffer in the format of the screen described by
-// fbvar and fills `out`. Returns 0; when the buffer cannot be had it reports through perror
-// ("prepare_bitmap"), leaves `out` empty and returns -1.
+// fbvar and fills `out`. Returns 0; when the buffer would be larger than kMaxPixelBytes (EFBIG)
+// or cannot be had (ENOMEM) it reports through perror ("prepare_bitmap"), leaves `out` empty
+// and returns -1.
 int prepare_bitmap(const bmp_image* image, prepared_bitmap* out);
 
 // Copies `picture` into the mapped screen with its top-left corner at (x, y), cut at the

@@ -31,7 +31,7 @@ int screen_describe() {
 }
 
 void screen_report() {
-    std::printf(
+    printf(
         "x-resolution: %d\ny-resolution: %d\nx-resolution-virtual: %d\n"
         "y-resolution-vritual: %d\nbpp: %d\n",
         static_cast<int>(fbvar.xres), static_cast<int>(fbvar.yres),

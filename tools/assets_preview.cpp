@@ -13,10 +13,12 @@
 
 #include "image/bmplib.h"
 #include "player/assets.h"
+#include "player/playback.h"
 #include "screen/bitmap.h"
 #include "screen/screen.h"
 #include "tools/assets_tool.h"
 #include "tools/screen_png.h"
+#include "tools/screen_scan.h"
 
 namespace {
 
@@ -53,8 +55,11 @@ bool load_pictures(const std::string& dir) {
     return true;
 }
 
-// Draws the six cycles into the screen the globals describe and writes each as a PNG.
-bool render_cycles(const std::string& out, std::vector<std::string>* pngs) {
+// Draws the six cycles into the screen the globals describe and writes each as a PNG of what
+// `screen` shows of it.
+bool render_cycles(const std::string& out, const screen_description& screen,
+                   std::vector<std::string>* pngs) {
+    std::vector<uint8_t> visible;
     for (int cycle = 0; cycle < kFrameCount; ++cycle) {
         // The title is redrawn every cycle and the frame over it; the screen is never cleared
         // in between, so whatever neither covers stays from earlier cycles.
@@ -62,8 +67,8 @@ bool render_cycles(const std::string& out, std::vector<std::string>* pngs) {
         std::string png = "cycle-" + std::to_string(cycle) + ".png";
         std::string path = folder_path(out, png);
         const char* why = nullptr;
-        if (screen_write_png(path.c_str(), fbvar, fbmem, static_cast<size_t>(buffersize), &why) !=
-            0) {
+        screen_scan(screen, fbmem, static_cast<size_t>(buffersize), &visible);
+        if (screen_write_png(path.c_str(), screen.var, visible.data(), visible.size(), &why) != 0) {
             fprintf(stderr, "zelt-assets: %s: %s\n", path.c_str(), why);
             return false;
         }
@@ -72,7 +77,8 @@ bool render_cycles(const std::string& out, std::vector<std::string>* pngs) {
     return true;
 }
 
-// Creates `out` if missing; reports and returns false when it is not a writable folder.
+}  // namespace
+
 bool prepare_output(const std::string& out) {
     if (mkdir(out.c_str(), 0755) != 0 && errno != EEXIST) {
         fprintf(stderr, "zelt-assets: %s: %s\n", out.c_str(), strerror(errno));
@@ -95,10 +101,9 @@ bool prepare_output(const std::string& out) {
     return true;
 }
 
-}  // namespace
-
 int assets_preview(const std::string& dir, const std::string& out,
-                   const fb_var_screeninfo& screen) {
+                   const screen_description& description) {
+    const fb_var_screeninfo& screen = description.var;
     uint64_t bytes = uint64_t{screen.xres} * screen.yres * (screen.bits_per_pixel / 8);
     if (bytes > INT_MAX) {
         fprintf(stderr, "zelt-assets: a %ux%ux%u screen is too large to preview\n", screen.xres,
@@ -119,7 +124,7 @@ int assets_preview(const std::string& dir, const std::string& out,
     fbmem = memory.data();
     buffersize = static_cast<int>(bytes);
     std::vector<std::string> pngs;
-    bool ok = render_cycles(out, &pngs);
+    bool ok = render_cycles(out, description, &pngs);
     fbmem = nullptr;
     buffersize = 0;
     release_pictures();

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/screen_format.h"
+#include "check/screen_format.h"
 #include "tools/screen_png.h"
 
 namespace {

@@ -74,16 +74,13 @@ bool screen_to_rgb(const fb_var_screeninfo& screen, const uint8_t* bytes, size_t
     uint8_t* out = rgb->data();
     for (size_t i = 0; i < count; ++i, out += 3) {
         const uint8_t* p = bytes + i * pixel_bytes;
-        if (bpp == 16) {
-            uint32_t v = p[0] | static_cast<uint32_t>(p[1]) << 8;
-            out[0] = widen(v, screen.red);
-            out[1] = widen(v, screen.green);
-            out[2] = widen(v, screen.blue);
-        } else {
-            out[0] = p[2];
-            out[1] = p[1];
-            out[2] = p[0];
+        uint32_t v = 0;
+        for (size_t b = 0; b < pixel_bytes; ++b) {
+            v |= static_cast<uint32_t>(p[b]) << (8 * b);  // little-endian pixel value
         }
+        out[0] = widen(v, screen.red);
+        out[1] = widen(v, screen.green);
+        out[2] = widen(v, screen.blue);
     }
     return true;
 }

@@ -14,10 +14,10 @@
 constexpr int kPlayerPageFps = 2;
 
 // Converts `size` bytes of screen memory laid out as `screen` describes (rows of xres pixels,
-// yres rows) into xres * yres RGB triples, top row first. 32-bit pixels are bytes b, g, r, x;
-// 24-bit b, g, r; 16-bit little-endian values whose channels are read from the screen's offsets
-// and lengths and widened by shifting left. Returns false (rgb untouched) for other depths or
-// when `size` is shorter than the screen.
+// yres rows) into xres * yres RGB triples, top row first. Pixels are little-endian values of
+// 16, 24 or 32 bits whose channels are read from the screen's offsets and lengths and widened by
+// shifting left (so 32-bit pixels with the usual 16/8, 8/8, 0/8 fields are bytes b, g, r, x).
+// Returns false (rgb untouched) for other depths or when `size` is shorter than the screen.
 bool screen_to_rgb(const fb_var_screeninfo& screen, const uint8_t* bytes, size_t size,
                    std::vector<uint8_t>* rgb);
 

@@ -2,9 +2,15 @@
 // in for the platform pieces a workstation lacks: the framebuffer "/dev/graphics/fb0", the
 // shell, the media folder "/ZELT/media/", thread creation and the clock. Configured entirely by
 // environment variables, read once:
-//   ZELT_DOUBLE_SCREEN       "WxHxBPP[:RO/RL,GO/GL,BO/BL]": the screen description; unset means
-//                            there is no framebuffer (its open fails with ENOENT)
+//   ZELT_DOUBLE_SCREEN       "WxHxBPP[:RO/RL,GO/GL,BO/BL][:pitch=BYTES][:page=X,Y]": the screen
+//                            description (the pitch is the fixed description's line_length,
+//                            the page its xoffset and yoffset); unset means there is no
+//                            framebuffer (its open fails with ENOENT)
 //   ZELT_DOUBLE_VIRTUAL      "WxH": virtual size (default: the visible size)
+//   ZELT_DOUBLE_SMEM         smem_len of the fixed description (default: line_length x the
+//                            virtual height)
+//   ZELT_DOUBLE_VISUAL       visual of the fixed description, a number (default: 2, true colour,
+//                            at 16 bits and more; 3, pseudo colour, below)
 //   ZELT_DOUBLE_SCREEN_FILE  regular file backing the screen memory (default: an anonymous
 //                            memory file of the screen's size)
 //   ZELT_DOUBLE_LOG          event log, one line per event, appended atomically
@@ -17,6 +23,9 @@
 //   ZELT_DOUBLE_END_AFTER    end the worker thread once this many UI-thread sleeps happened
 //   ZELT_DOUBLE_KILL_AFTER   kill the process (SIGKILL, as when it is stopped from outside) at
 //                            this UI-thread sleep, or the first one after the worker went idle
+//   ZELT_DOUBLE_ADDRESS_SPACE  cap on the program's address space in bytes (RLIMIT_AS), set
+//                            before its main runs; not for sanitized programs, whose runtimes
+//                            reserve far more; qemu-user accepts it and ignores it
 // Threads: the first thread created is "ui", the second "worker"; every other is "other" and
 // the main thread is "main". Each created thread logs "thread ROLE id=N" with its own
 // pthread_self() as it starts.
@@ -46,9 +55,11 @@ struct double_config {
 // The configuration, read from the environment on first use.
 const double_config& double_settings();
 
-// The screen description the device reports (valid when screen_present).
+// The screen descriptions the device reports (valid when screen_present).
 struct fb_var_screeninfo;
+struct fb_fix_screeninfo;
 const fb_var_screeninfo& double_screen();
+const fb_fix_screeninfo& double_fixed_screen();
 
 // Appends one line (no newline needed) to the event log, if there is one.
 void double_log(const char* format, ...) __attribute__((format(printf, 1, 2)));

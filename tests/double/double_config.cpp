@@ -1,15 +1,18 @@
 // Reading the double's configuration and writing its event log.
 #include <fcntl.h>
 #include <linux/fb.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "check/screen_format.h"
 #include "tests/double/device_double.h"
-#include "tools/screen_format.h"
 
 namespace {
 
@@ -45,7 +48,21 @@ long read_count(const char* name, long fallback) {
 struct loaded {
     double_config config;
     fb_var_screeninfo screen;
+    fb_fix_screeninfo fixed;
 };
+
+// The fixed description a driver of this screen gives: its row pitch, and by default memory for
+// every row of the virtual size and the visual that goes with the depth.
+void describe_fixed(const screen_description& d, fb_fix_screeninfo* fixed) {
+    std::snprintf(fixed->id, sizeof fixed->id, "zelt-double");
+    fixed->type = FB_TYPE_PACKED_PIXELS;
+    fixed->line_length = d.line_length;
+    const uint64_t memory = uint64_t{d.line_length} * d.var.yres_virtual;
+    fixed->smem_len = static_cast<uint32_t>(read_count(
+        "ZELT_DOUBLE_SMEM", static_cast<long>(memory > UINT32_MAX ? UINT32_MAX : memory)));
+    const long visual = d.var.bits_per_pixel >= 16 ? FB_VISUAL_TRUECOLOR : FB_VISUAL_PSEUDOCOLOR;
+    fixed->visual = static_cast<uint32_t>(read_count("ZELT_DOUBLE_VISUAL", visual));
+}
 
 loaded load() {
     loaded l{};
@@ -54,9 +71,11 @@ loaded load() {
     c.screen_present = screen_text != nullptr;
     if (c.screen_present) {
         const char* why = nullptr;
-        if (parse_screen_format(screen_text, &l.screen, &why) != 0) {
+        screen_description d{};
+        if (parse_screen_description(screen_text, &d, &why) != 0) {
             config_error("ZELT_DOUBLE_SCREEN", screen_text, why);
         }
+        l.screen = d.var;
         if (const char* virt = std::getenv("ZELT_DOUBLE_VIRTUAL")) {
             unsigned w = 0;
             unsigned h = 0;
@@ -64,9 +83,10 @@ loaded load() {
             if (std::sscanf(virt, "%ux%u%c", &w, &h, &rest) != 2) {
                 config_error("ZELT_DOUBLE_VIRTUAL", virt, "must be WIDTHxHEIGHT");
             }
-            l.screen.xres_virtual = w;
-            l.screen.yres_virtual = h;
+            l.screen.xres_virtual = d.var.xres_virtual = w;
+            l.screen.yres_virtual = d.var.yres_virtual = h;
         }
+        describe_fixed(d, &l.fixed);
     }
     c.screen_file = env_or_empty("ZELT_DOUBLE_SCREEN_FILE");
     c.log_path = env_or_empty("ZELT_DOUBLE_LOG");
@@ -78,6 +98,23 @@ loaded load() {
     c.end_after = read_count("ZELT_DOUBLE_END_AFTER", -1);
     c.kill_after = read_count("ZELT_DOUBLE_KILL_AFTER", -1);
     return l;
+}
+
+// Caps the program's address space before its main runs, so that an allocation beyond the cap
+// fails instead of succeeding on an overcommitting host and then touching gigabytes.
+__attribute__((constructor)) void cap_address_space() {
+    const long bytes = read_count("ZELT_DOUBLE_ADDRESS_SPACE", -1);
+    if (bytes < 0) {
+        return;
+    }
+    rlimit cap{};
+    const bool got = getrlimit(RLIMIT_AS, &cap) == 0;
+    cap.rlim_cur =
+        std::min(static_cast<rlim_t>(bytes), cap.rlim_max);  // RLIM_INFINITY is the largest
+    if (!got || setrlimit(RLIMIT_AS, &cap) != 0) {
+        config_error("ZELT_DOUBLE_ADDRESS_SPACE", std::getenv("ZELT_DOUBLE_ADDRESS_SPACE"),
+                     std::strerror(errno));
+    }
 }
 
 const loaded& state() {
@@ -105,6 +142,10 @@ const double_config& double_settings() {
 
 const fb_var_screeninfo& double_screen() {
     return state().screen;
+}
+
+const fb_fix_screeninfo& double_fixed_screen() {
+    return state().fixed;
 }
 
 void double_log(const char* format, ...) {

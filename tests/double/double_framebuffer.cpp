@@ -38,6 +38,18 @@ uint64_t screen_bytes() {
     return static_cast<uint64_t>(s.xres) * s.yres * (s.bits_per_pixel / 8);
 }
 
+// The access mode an open asked for, so that the tests can tell a read-only open.
+const char* access_text(int flags) {
+    switch (flags & O_ACCMODE) {
+        case O_RDONLY:
+            return "rdonly";
+        case O_WRONLY:
+            return "wronly";
+        default:
+            return "rdwr";
+    }
+}
+
 int open_screen(int flags) {
     const double_config& c = double_settings();
     if (!c.screen_present || fail_requested("open")) {
@@ -64,7 +76,7 @@ int open_screen(int flags) {
         return -1;
     }
     g_fb_fd.store(fd);
-    double_log("open %s fd=%d", kFramebufferPath, fd);
+    double_log("open %s fd=%d flags=%s", kFramebufferPath, fd, access_text(flags));
     return fd;
 }
 
@@ -175,6 +187,11 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
     va_end(args);
     if (!is_fb(fd)) {
         return real(fd, request, arg);
+    }
+    if (request == FBIOGET_FSCREENINFO) {
+        std::memcpy(arg, &double_fixed_screen(), sizeof(fb_fix_screeninfo));
+        double_log("ioctl fb FBIOGET_FSCREENINFO");
+        return 0;
     }
     if (request != FBIOGET_VSCREENINFO) {
         double_log("ioctl fb request=0x%lx unsupported", request);

@@ -1,11 +1,12 @@
 #!/usr/bin/python3
 """Writes the cross-check pictures into a folder: BMP files written by PIL and by ImageMagick's
 convert in every depth and encoding the reader supports (both header lengths, bottom-up and
-top-down, odd widths), plus the public conformance pictures when they are present, each with
-PIL's decoding as raw RGB bytes. A manifest lists, per picture, its size and the widths of its
-red, green and blue channels as stored (8 for palette and 24-bit pictures).
+top-down, odd widths), plus the good and questionable public conformance pictures from
+BMPSUITE_DIR, each with PIL's decoding as raw RGB bytes. A manifest lists, per picture, its size
+and the widths of its red, green and blue channels as stored (8 for palette and 24-bit
+pictures).
 
-Usage: crosscheck_make.py OUT_DIR [BMPSUITE_DIR]"""
+Usage: crosscheck_make.py OUT_DIR BMPSUITE_DIR"""
 import os
 import shutil
 import struct
@@ -103,16 +104,17 @@ def write_pictures(out_dir):
 
 
 def main():
-    out_dir = sys.argv[1]
-    suite = sys.argv[2] if len(sys.argv) > 2 else ""
+    if len(sys.argv) != 3:
+        sys.exit("usage: crosscheck_make.py OUT_DIR BMPSUITE_DIR")
+    out_dir, suite = sys.argv[1], sys.argv[2]
     shutil.rmtree(out_dir, ignore_errors=True)
     os.makedirs(out_dir)
     pictures = write_pictures(out_dir)
     for folder in ("g", "q"):
+        # A missing folder fails the run: the comparison must not quietly lose pictures.
         path = os.path.join(suite, folder)
-        if suite and os.path.isdir(path):
-            for name in sorted(os.listdir(path)):
-                pictures.append(os.path.join(path, name))
+        for name in sorted(os.listdir(path)):
+            pictures.append(os.path.join(path, name))
     lines = []
     for path in pictures:
         try:

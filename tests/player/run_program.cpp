@@ -17,7 +17,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "tools/screen_format.h"
+#include "check/screen_format.h"
 
 extern char** environ;
 
@@ -65,7 +65,15 @@ std::vector<std::string> split(const std::string& text, char separator) {
     return parts;
 }
 
-bool is_overridden(const std::string& entry) {
+// Whether the run sets `entry`'s variable itself: the preload, the double's settings, the
+// sanitizer options and any variable of the test's own `env`.
+bool is_overridden(const std::string& entry, const std::vector<std::string>& env) {
+    for (const std::string& e : env) {
+        const size_t name = e.find('=');
+        if (name != std::string::npos && entry.compare(0, name + 1, e, 0, name + 1) == 0) {
+            return true;
+        }
+    }
     return entry.rfind("LD_PRELOAD=", 0) == 0 || entry.rfind("ZELT_DOUBLE_", 0) == 0 ||
            entry.rfind("ASAN_OPTIONS=", 0) == 0;
 }
@@ -182,7 +190,7 @@ run_result run_program(const run_options& o) {
     const std::vector<std::string> vars = program_variables(o, dir, screen_file);
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
-        if (!is_overridden(*e)) {
+        if (!is_overridden(*e, o.env)) {
             env.emplace_back(*e);
         }
     }

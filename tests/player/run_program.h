@@ -19,7 +19,8 @@ struct run_options {
     long frame_us = -1;             // length of each frame sleep (-1: the double's default)
     bool save_frames = false;       // copy the screen at each frame sleep
     uint8_t screen_fill = 0x5a;     // what the screen memory holds before the run
-    std::vector<std::string> env;   // further NAME=value entries for the program
+    std::vector<std::string> env;   // further NAME=value entries for the program (replacing
+                                    // the test's own value of NAME)
 };
 
 struct run_result {

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "tools/screen_format.h"
+#include "check/screen_format.h"
 
 namespace {
 

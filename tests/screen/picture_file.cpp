@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tools/screen_format.h"
+#include "check/screen_format.h"
 
 bmp_image* open_written(const rgb_picture& picture, const bmp_write_options& options) {
     static int serial = 0;

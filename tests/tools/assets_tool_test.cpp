@@ -1,17 +1,23 @@
 // zelt-assets run as a subprocess on folders written here: the exact check lines and exit
 // statuses for good, missing, corrupt and oversized pictures; usage errors; and preview PNGs
 // decoded and compared with the composite of the source pictures, cycle by cycle.
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <png.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "image/bmplib.h"
 #include "tests/tools/png_read.h"
 #include "tools/bmp_write.h"
 
@@ -149,6 +155,9 @@ TEST(AssetsUsageTest, BadArgumentsGiveOneLineAndStatusTwo) {
         {"missing_folder", "check " + dir + "/nowhere", "nowhere: No such file or directory"},
         {"malformed_screen", "check " + dir + " --screen 720x1280", "--screen 720x1280: screen"},
         {"undrawn_depth", "check " + dir + " --screen 720x1280x8", "16-, 24- and 32-bit"},
+        {"empty_pitch", "check " + dir + " --screen 720x1280x32:pitch=0", "pitch=BYTES"},
+        {"fields_out_of_order", "preview " + dir + " " + dir + " --screen 8x8x32:page=0,1:pitch=32",
+         "in that order"},
         {"unknown_option", "preview " + dir + " " + dir + " --fast", "unknown option --fast"},
         {"unwritable_output", "preview " + dir + " " + file + "/out",
          "zelttitle.bmp/out: Not a directory"},
@@ -239,6 +248,57 @@ TEST(AssetsPreviewTest, CyclesShowTheCompositeOfTheDecodedPictures) {
     }
 }
 
+// The preview of a device whose screen differs from the program's model is the normal preview
+// read the way that screen scans memory: the pixel at (x, y) comes from packed pixel
+// (y + page) x pitch + x of the program's drawing, black past its end, red and blue swapped
+// where the channel fields say so.
+TEST(AssetsPreviewTest, DeviceLayoutsShowTheDrawingAsTheScreenScansIt) {
+    std::string dir = fresh_dir("layouts");
+    for (int i = 0; i < 7; ++i) {
+        write_bmp(dir + "/" + kNames[i] + ".bmp", pattern(60 - 5 * i, 70 - 5 * i, i),
+                  bmp_encoding::rgb24);
+    }
+    auto cycles = [&](const std::string& screen) {
+        std::vector<std::vector<uint8_t>> decoded(6);
+        tool_run r = run_tool("preview " + dir + " " + dir + "/out --screen " + screen);
+        EXPECT_EQ(r.status, 0) << screen << ": " << r.err;
+        for (int cycle = 0; cycle < 6; ++cycle) {
+            uint32_t w = 0, h = 0;
+            EXPECT_TRUE(read_png(dir + "/out/cycle-" + std::to_string(cycle) + ".png", &w, &h,
+                                 &decoded[cycle]));
+        }
+        return decoded;
+    };
+    const std::vector<std::vector<uint8_t>> normal = cycles("60x100x32");
+    struct layout_case {
+        const char* fields;
+        int pitch_pixels;
+        int page_row;
+        bool swapped;
+    };
+    const layout_case layouts[] = {
+        {":0/8,8/8,16/8", 60, 0, true},
+        {":16/8,8/8,0/8:pitch=256", 64, 0, false},
+        {":page=0,30", 60, 30, false},
+    };
+    for (const layout_case& l : layouts) {
+        const std::vector<std::vector<uint8_t>> seen = cycles(std::string("60x100x32") + l.fields);
+        for (int cycle = 0; cycle < 6; ++cycle) {
+            std::vector<uint8_t> expected(60 * 100 * 3, 0);
+            for (size_t y = 0; y < 100; ++y) {
+                for (size_t x = 0; x < 60; ++x) {
+                    size_t from = (y + l.page_row) * l.pitch_pixels + x;
+                    for (size_t c = 0; c < 3 && from < 60 * 100; ++c) {
+                        expected[(y * 60 + x) * 3 + c] =
+                            normal[cycle][from * 3 + (l.swapped ? 2 - c : c)];
+                    }
+                }
+            }
+            EXPECT_TRUE(seen[cycle] == expected) << l.fields << ", cycle " << cycle;
+        }
+    }
+}
+
 TEST(AssetsPreviewTest, ARefusedPictureWritesNoCycles) {
     std::string dir = plain_folder("preview_refused", 4, 3, 4, 3);
     ASSERT_EQ(remove((dir + "/zeltani05.bmp").c_str()), 0);
@@ -249,6 +309,179 @@ TEST(AssetsPreviewTest, ARefusedPictureWritesNoCycles) {
               "loading here and shows nothing\n");
     struct stat st {};
     EXPECT_NE(stat((dir + "/out/cycle-0.png").c_str(), &st), 0);
+}
+
+// One designer's source: how its PNG stores it and what make must choose for it.
+struct png_source {
+    int color_type;  // PNG_COLOR_TYPE_*: palette, grey, RGB or RGBA
+    int bit_depth;   // 8, or 16 for grey (the low byte is noise the tool must drop)
+    bool interlaced;
+    int w, h;
+    uint32_t (*pixel)(int x, int y);  // 0xAARRGGBB; a grey picture's level is its red
+    const char* on32;                 // encoding chosen for a 32-bit screen
+    const char* on565;                // and for a 16-bit 5-6-5 screen
+};
+
+const png_source kSources[7] = {
+    {PNG_COLOR_TYPE_RGB, 8, false, 256, 128,
+     [](int x, int y) { return 0xFF000040U | x << 16 | (2 * y) << 8; }, "rgb24", "bitfields16"},
+    {PNG_COLOR_TYPE_PALETTE, 8, false, 40, 20,
+     [](int x, int y) { return (x + y) % 2 ? 0xFFFFFFFFU : 0xFF000080U; }, "palette1", "palette1"},
+    {PNG_COLOR_TYPE_PALETTE, 8, false, 33, 20,  // 16 colours, odd width
+     [](int x, int) { return 0xFF000000U | (x % 16 * 16) << 16; }, "palette4", "palette4"},
+    {PNG_COLOR_TYPE_PALETTE, 8, false, 64, 50,  // 200 colours, no two alike on either screen
+     [](int x, int y) {
+         int i = (x * 7 + y * 13) % 200;
+         return 0xFF000000U | (i % 8 * 32) << 16 | (i / 8 * 8) << 8;
+     },
+     "palette8", "palette8"},
+    {PNG_COLOR_TYPE_GRAY, 8, false, 256, 16,  // 256 greys, 64 on 5-6-5 in runs of four
+     [](int x, int) { return 0xFF000000U | x * 0x010101U; }, "palette8", "rle8"},
+    {PNG_COLOR_TYPE_GRAY, 16, false, 31, 10,  // odd width, four levels
+     [](int x, int) { return 0xFF000000U | (x % 4 * 85) * 0x010101U; }, "palette4", "palette4"},
+    {PNG_COLOR_TYPE_RGB_ALPHA, 8, true, 30, 20,  // interlaced; columns 0-4 transparent
+     [](int x, int) { return x < 5 ? 0x00123456U : 0xFFFF0000U; }, "palette1", "palette1"},
+};
+
+void write_png(const std::string& path, const png_source& s) {
+    std::vector<png_color> palette;
+    std::map<uint32_t, uint8_t> index;
+    std::vector<std::vector<uint8_t>> rows(s.h);
+    for (int y = 0; y < s.h; ++y) {
+        for (int x = 0; x < s.w; ++x) {
+            uint32_t c = s.pixel(x, y);
+            uint8_t r = c >> 16 & 0xFF, g = c >> 8 & 0xFF, b = c & 0xFF;
+            if (s.color_type == PNG_COLOR_TYPE_PALETTE) {
+                auto it = index.emplace(c, static_cast<uint8_t>(palette.size())).first;
+                if (it->second == palette.size()) {
+                    palette.push_back({r, g, b});
+                }
+                rows[y].push_back(it->second);
+            } else if (s.color_type == PNG_COLOR_TYPE_GRAY) {
+                rows[y].push_back(r);
+                if (s.bit_depth == 16) {
+                    rows[y].push_back(static_cast<uint8_t>(x * 37 + y));
+                }
+            } else {
+                rows[y].insert(rows[y].end(), {r, g, b});
+                if (s.color_type == PNG_COLOR_TYPE_RGB_ALPHA) {
+                    rows[y].push_back(static_cast<uint8_t>(c >> 24));
+                }
+            }
+        }
+    }
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, f);
+    png_set_IHDR(png, info, s.w, s.h, s.bit_depth, s.color_type,
+                 s.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (!palette.empty()) {
+        png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
+    }
+    std::vector<png_bytep> pointers;
+    for (std::vector<uint8_t>& row : rows) {
+        pointers.push_back(row.data());
+    }
+    png_write_info(png, info);
+    png_write_image(png, pointers.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    fclose(f);
+}
+
+std::string png_folder(const std::string& name) {
+    std::string dir = fresh_dir(name);
+    for (int i = 0; i < 7; ++i) {
+        write_png(dir + "/" + kNames[i] + ".png", kSources[i]);
+    }
+    return dir;
+}
+
+TEST(AssetsMakeTest, SmallestExactEncodingIsChosenAndReadsBackAsTheSource) {
+    std::string src = png_folder("make_src");
+    struct screen_case {
+        const char* args;
+        bool is565;
+        uint32_t background;
+    };
+    for (const screen_case& s : {screen_case{"", false, 0},
+                                 {" --screen 64x128x16 "
+                                  "--background 00FF00",
+                                  true, 0x00FF00}}) {
+        std::string out = src + (s.is565 ? "/out16" : "/out32");
+        tool_run r = run_tool("make " + src + " " + out + s.args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("\nresult: the program plays"), std::string::npos) << r.out;
+        EXPECT_EQ(r.err,
+                  "zelt-assets make: warning: zeltani05.png: 100 pixels not fully opaque, "
+                  "blended onto " +
+                      std::string(s.is565 ? "00FF00" : "000000") + "\n");
+        const uint32_t keep = s.is565 ? 0xF8FCF8 : 0xFFFFFF;
+        for (int i = 0; i < 7; ++i) {
+            const png_source& p = kSources[i];
+            std::string line =
+                std::string(kNames[i]) + ".bmp " + (s.is565 ? p.on565 : p.on32) + ",";
+            EXPECT_NE(r.out.find(line), std::string::npos) << line << " in\n" << r.out;
+            bmp_image* image = bmp_open((out + "/" + kNames[i] + ".bmp").c_str());
+            ASSERT_NE(image, nullptr) << kNames[i];
+            ASSERT_EQ(bmp_width(image) * 1000 + bmp_height(image), p.w * 1000 + p.h);
+            int wrong = 0;
+            for (int y = 0; y < p.h; ++y) {
+                for (int x = 0; x < p.w; ++x) {
+                    uint32_t c = p.pixel(x, y);
+                    uint32_t want = (c >> 24 != 0 ? c : s.background) & keep;
+                    wrong += (bmp_getpixel(image, x, y) & keep) != want;
+                }
+            }
+            bmp_close(image);
+            EXPECT_EQ(wrong, 0) << kNames[i] << (s.is565 ? " on 5-6-5" : " on 32-bit");
+        }
+    }
+}
+
+TEST(AssetsMakeTest, FitScalesToTheScreenAndFailuresLeaveNoPartialFiles) {
+    std::string src = png_folder("make_fit");
+    // A 100x150 screen: the 256x128 title shrinks to 100x50, the 40x20 frame grows to 100x50.
+    tool_run r = run_tool("make " + src + " " + src + "/fit --fit --screen 100x150x32");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("zelttitle.png: 256x128 fitted to 100x50,"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("zeltani00.png: 40x20 fitted to 100x50,"), std::string::npos) << r.out;
+
+    // A source given as BMP is read with the program's reader.
+    ASSERT_EQ(remove((src + "/zeltani01.png").c_str()), 0);
+    write_bmp(src + "/zeltani01.bmp", rgb_picture_make(5, 4, 0x123456), bmp_encoding::rgb24);
+    ASSERT_EQ(remove((src + "/zeltani02.png").c_str()), 0);
+    ASSERT_EQ(truncate((src + "/zeltani03.png").c_str(), 60), 0);
+    r = run_tool("make " + src + " " + src + "/broken");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("zeltani01.bmp: 5x4, 1 colour; zeltani01.bmp palette1, 74 bytes"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.err.find("zeltani02.png: missing"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("zeltani03.png: "), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("result: not written: zeltani02.bmp, zeltani03.bmp\n"), std::string::npos);
+    std::vector<std::string> left;  // temporary files included
+    DIR* d = opendir((src + "/broken").c_str());
+    ASSERT_NE(d, nullptr);
+    while (dirent* e = readdir(d)) {
+        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) {
+            left.emplace_back(e->d_name);
+        }
+    }
+    closedir(d);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"zeltani00.bmp", "zeltani01.bmp", "zeltani04.bmp",
+                                              "zeltani05.bmp", "zelttitle.bmp"}));
+
+    for (const std::string& args :
+         {"make " + src + " " + src + "/x --background 12345G",
+          "make " + src + " " + src + "/zelttitle.png",
+          "make " + src + " " + src + "/x --fit --screen 100x50x32", "make " + src}) {
+        EXPECT_EQ(run_tool(args).status, 2) << args;
+    }
 }
 
 }  // namespace

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "check/screen_format.h"
 #include "tests/tools/png_read.h"
-#include "tools/screen_format.h"
 #include "tools/screen_png.h"
 
 namespace {

@@ -1,5 +1,7 @@
-// The check verb: each picture of the asset table, in loading order, opened with the
-// program's reader, described, and measured against the screen at the place it is drawn.
+// The media check: each picture of the asset table, in loading order, opened with the program's
+// reader, described, and measured against the screen at the place it is drawn.
+#include "check/media_check.h"
+
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -8,7 +10,6 @@
 
 #include "image/bmplib.h"
 #include "player/assets.h"
-#include "tools/assets_tool.h"
 
 namespace {
 
@@ -108,12 +109,12 @@ std::string refusal_text(int error) {
     }
 }
 
-int assets_check(const std::string& dir, const fb_var_screeninfo& screen) {
+int assets_check(const std::string& dir, const fb_var_screeninfo& screen, int* stops_at) {
     const int64_t screen_bytes_per_pixel = screen.bits_per_pixel / 8;
     int first_refused = -1;
     for (int i = 0; i < kAssetCount; ++i) {
         std::string name = asset_file_name(i);
-        std::string path = folder_path(dir, name);
+        std::string path = dir.empty() ? *asset_table[i].path : folder_path(dir, name);
         bmp_image* image = bmp_open(path.c_str());
         if (image == nullptr) {
             std::string why = refusal_text(errno);
@@ -145,6 +146,9 @@ int assets_check(const std::string& dir, const fb_var_screeninfo& screen) {
     }
     if (first_refused >= 0) {
         printf("result: the program stops loading at %s\n", asset_file_name(first_refused).c_str());
+        if (stops_at != nullptr) {
+            *stops_at = first_refused;
+        }
         return kExitStopsLoading;
     }
     printf("result: the program plays on a %ux%ux%u screen\n", screen.xres, screen.yres,

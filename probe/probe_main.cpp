@@ -1,0 +1,107 @@
+// zelt-probe [--help]
+// Run once on the device, as root, before shipping: tells whether zelt-animation will show its
+// pictures right there, and if not, what the person will see and why. Looks only: opens the
+// framebuffer read-only and maps nothing, reads the pictures as the player does, runs no
+// command (the shell is only asked whether it exists, `start` only looked for).
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "check/media_check.h"
+#include "check/screen_format.h"
+#include "probe/probe_screen.h"
+#include "probe/probe_shell.h"
+
+namespace {
+
+constexpr int kExitAsIntended = 0;  // every picture loads and shows as intended
+constexpr int kExitWrong = 1;       // the player runs, but the screen is wrong or loading stops
+constexpr int kExitCannotLook = 2;  // no framebuffer to look at, or a usage error
+
+constexpr char kHelp[] =
+    "usage: zelt-probe\n"
+    "\n"
+    "Run on the device (as root) to learn whether zelt-animation will show its pictures there.\n"
+    "Reports the framebuffer /dev/graphics/fb0 (depth, row pitch, memory, visible page,\n"
+    "channel order, visual) against the screen the player assumes, checks the pictures in\n"
+    "/ZELT/media/ with the player's reader, and whether a shell and a `start` command exist.\n"
+    "Then a verdict line and the host command that previews what this device will show:\n"
+    "  zelt-assets preview DIR OUT --screen VALUE\n"
+    "Safe while Android's UI is up: the device is opened read-only and never mapped, written,\n"
+    "panned or switched to another mode; no command is run.\n"
+    "\n"
+    "Exit status: 0 the player will load every picture and show them as intended; 1 it will\n"
+    "run, but the screen will be wrong or loading will stop; 2 there is no framebuffer to look\n"
+    "at, or a usage error.\n";
+
+// The host command that shows what this screen will display, when the preview can draw it.
+void print_preview_command(const probe_screen& s) {
+    const uint32_t depth = s.var.bits_per_pixel;
+    screen_description d{s.var, s.fix.line_length};
+    char value[kScreenTextBytes];
+    if ((depth != 16 && depth != 24 && depth != 32) ||
+        format_screen_description(d, value, sizeof value) < 0) {
+        std::printf(
+            "host preview: none: zelt-assets previews only 16-, 24- and 32-bit screens "
+            "of the sizes the player maps\n");
+        return;
+    }
+    std::printf(
+        "host preview: zelt-assets preview DIR OUT --screen %s\n"
+        "  (DIR: a copy of /ZELT/media/, OUT: a folder for the pictures)\n",
+        value);
+}
+
+int probe() {
+    std::printf("zelt-probe: what zelt-animation will do on this device\n");
+    std::string faults;
+    const probe_screen screen = probe_read_screen();
+    int wrong = 0;
+    int stops_at = -1;
+    if (!screen.described) {
+        probe_report_unreadable(screen);
+        // Without the variable description the player stops before loading; without the fixed
+        // one the probe cannot tell what the screen will show.
+        std::printf("pictures: not checked\n");
+    } else {
+        wrong += probe_judge_screen(screen, &faults);
+        std::printf("pictures in /ZELT/media/, opened with the player's reader:\n");
+        if (assets_check("", screen.var, &stops_at) != kExitPlays) {
+            ++wrong;
+            faults += faults.empty() ? "" : "; ";
+            faults += "loading stops at " + asset_file_name(stops_at);
+        }
+    }
+    wrong += probe_judge_shell(&faults) ? 0 : 1;
+    if (!screen.described) {
+        // The player itself needs only the variable description.
+        std::fputs(std::strcmp(screen.step, "FBIOGET_FSCREENINFO") == 0
+                       ? "verdict: cannot tell: the driver does not give its row pitch, memory "
+                         "size and visual\n"
+                       : "verdict: cannot look at a framebuffer: the player shows nothing here\n",
+                   stdout);
+        return kExitCannotLook;
+    }
+    if (wrong == 0) {
+        std::printf("verdict: plays as intended: every picture loads and shows as it is\n");
+    } else {
+        std::printf("verdict: will not show as intended: %s\n", faults.c_str());
+    }
+    print_preview_command(screen);
+    return wrong == 0 ? kExitAsIntended : kExitWrong;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1) {
+        if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+        std::fprintf(stderr, "zelt-probe: unexpected argument %s (see zelt-probe --help)\n",
+                     argv[1]);
+        return kExitCannotLook;
+    }
+    return probe();
+}

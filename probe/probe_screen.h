@@ -1,0 +1,30 @@
+// The probe's look at the framebuffer: the two descriptions the driver gives, read through a
+// read-only handle (no mapping, no mode change, no panning), and what each of their facts means
+// for the player, whose screen model is fixed: xres x yres pixels of depth / 8 bytes packed
+// back to back from offset 0, 32-bit pixels stored as bytes b, g, r, 0xFF, 24-bit as b, g, r,
+// the first page shown.
+#pragma once
+
+#include <linux/fb.h>
+
+#include <string>
+
+// What the driver said, or why it could not be asked.
+struct probe_screen {
+    bool described;    // the device opened and both descriptions were read
+    const char* step;  // otherwise the step that failed: "open", "FBIOGET_VSCREENINFO", ...
+    int error;         // and its errno
+    fb_var_screeninfo var;
+    fb_fix_screeninfo fix;
+};
+
+// Opens "/dev/graphics/fb0" read-only, reads both descriptions, closes it.
+probe_screen probe_read_screen();
+
+// Prints what went wrong when the screen could not be described, with what the player does then.
+void probe_report_unreadable(const probe_screen& screen);
+
+// Prints the driver's fields, then one line per fact the player depends on: "ok: ..." or
+// "wrong: ..." with what the person will see and the numbers. Appends a short name of each
+// wrong fact to `faults`. Returns the number of wrong facts.
+int probe_judge_screen(const probe_screen& screen, std::string* faults);

@@ -1,0 +1,197 @@
+// zelt-probe run for real against the device double: the exact report for a screen that fits,
+// the key facts and numbers for each way a screen or a media folder can misfit, and in every
+// run a read-only open, no mapping, no command run and the screen memory left as it was.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/player/media_folder.h"
+#include "tests/player/run_program.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing::HasSubstr;
+
+constexpr uint8_t kScreenFill = 0x5a;  // what the screen memory holds before and after
+
+struct probe_case {
+    const char* name;
+    std::string screen;            // ZELT_DOUBLE_SCREEN; empty: no framebuffer
+    std::vector<std::string> env;  // further settings of the double
+    int broken_picture;            // asset replaced by a file cut short; -1: none
+    int exit_status;
+    std::vector<std::string> facts;  // lines or parts of lines the report holds
+};
+
+// The exact report for the fitting screen; `start` is where the `start` command was found.
+std::string fitting_report(const std::string& start) {
+    return "zelt-probe: what zelt-animation will do on this device\n"
+           "framebuffer /dev/graphics/fb0: opened read-only\n"
+           "  xres 16, yres 70, xres_virtual 16, yres_virtual 70, xoffset 0, yoffset 0, "
+           "bits_per_pixel 32\n"
+           "  red 16/8, green 8/8, blue 0/8, transp 0/0\n"
+           "  line_length 64, smem_len 4480, visual TRUECOLOR\n"
+           "ok: depth: 32 bits is one the player draws\n"
+           "ok: memory: smem_len 4480 bytes holds the player's mapping of 4480 bytes\n"
+           "ok: rows: line_length 64 bytes is the packed row the player writes (16 px x 4 "
+           "bytes)\n"
+           "ok: page: the visible page starts at (0,0), where the player draws\n"
+           "ok: channels red 16/8, green 8/8, blue 0/8 are where the player puts them (bytes b, "
+           "g, r, 0xFF)\n"
+           "ok: visual TRUECOLOR: pixel values are colours\n"
+           "pictures in /ZELT/media/, opened with the player's reader:\n"
+           "zelttitle.bmp: 12x60, 24 bpp rgb, 40-byte header; at (0,0) fits, keeps 2880 bytes\n"
+           "zeltani00.bmp: 20x8, 8 bpp palette, 40-byte header; at (0,50) clipped by 4x0 px, "
+           "keeps 640 bytes\n"
+           "zeltani01.bmp: 5x3, 8 bpp rle8, 40-byte header; at (0,50) fits, keeps 60 bytes\n"
+           "zeltani02.bmp: 9x30, 4 bpp palette top-down, 40-byte header; at (0,50) clipped by "
+           "0x10 px, keeps 1080 bytes\n"
+           "zeltani03.bmp: 7x4, 16 bpp bitfields, 40-byte header; at (0,50) fits, keeps 112 "
+           "bytes\n"
+           "zeltani04.bmp: 3x2, 32 bpp rgb, 40-byte header; at (0,50) fits, keeps 24 bytes\n"
+           "zeltani05.bmp: 14x10, 1 bpp palette, 40-byte header; at (0,50) fits, keeps 560 "
+           "bytes\n"
+           "result: the program plays on a 16x70x32 screen\n"
+           "ok: shell: a command processor answers (system(NULL) = 1)\n"
+           "ok: start: " +
+           start +
+           " is on the shell's path (not run)\n"
+           "verdict: plays as intended: every picture loads and shows as it is\n"
+           "host preview: zelt-assets preview DIR OUT --screen 16x70x32:16/8,8/8,0/8\n"
+           "  (DIR: a copy of /ZELT/media/, OUT: a folder for the pictures)\n";
+}
+
+class ProbeTest : public testing::Test {
+protected:
+    void SetUp() override {
+        media_ = make_media_folder(standard_media());
+        // A `start` on the path that leaves a mark if anything ever runs it.
+        bin_ = media_ + "-bin";
+        fs::create_directories(bin_);
+        std::ofstream(bin_ + "/start") << "#!/bin/sh\ntouch '" << bin_ << "/ran'\n";
+        fs::permissions(bin_ + "/start", fs::perms::owner_all);
+    }
+    void TearDown() override {
+        remove_media_folder(media_);
+        fs::remove_all(bin_);
+    }
+    std::string media_;
+    std::string bin_;
+};
+
+TEST_F(ProbeTest, ReportsWhatThePlayerWillShow) {
+    const std::string wrong = "verdict: will not show as intended: ";
+    const std::vector<probe_case> cases = {
+        {"fits", "16x70x32", {}, -1, 0, {}},
+        {"padded_rows",
+         "16x70x32:pitch=80",
+         {},
+         -1,
+         1,
+         {"wrong: rows: line_length 80 bytes, but the player writes rows of 64 bytes (16 px x 4 "
+          "bytes) back to back: each picture row lands 16 bytes (4 px) further left than the one "
+          "above, so the pictures lean\n",
+          wrong + "rows padded\n", "--screen 16x70x32:16/8,8/8,0/8:pitch=80\n"}},
+        {"red_first",
+         "16x70x32:0/8,8/8,16/8",
+         {},
+         -1,
+         1,
+         {"wrong: channels red 0/8, green 8/8, blue 16/8, but the player stores bytes b, g, r, "
+          "0xFF (red 16/8, green 8/8, blue 0/8): red and blue swapped: red shows the pictures' "
+          "blue, blue shows the pictures' red\n",
+          wrong + "red and blue swapped\n", "--screen 16x70x32:0/8,8/8,16/8\n"}},
+        {"second_page_shown",
+         "16x70x32:page=0,70",
+         {"ZELT_DOUBLE_VIRTUAL=16x140"},
+         -1,
+         1,
+         {"ok: memory: smem_len 8960 bytes",
+          "wrong: page: the visible page starts at (0,70), 4480 bytes into the screen memory, but "
+          "the player draws at (0,0) with no panning: its pictures land in a page that is not "
+          "shown\n",
+          wrong + "another page shown\n", "--screen 16x70x32:16/8,8/8,0/8:page=0,70\n"}},
+        {"eight_bits",
+         "16x70x8",
+         {},
+         -1,
+         1,
+         {"wrong: depth: 8 bits: the player draws only at 16, 24 and 32 bits; here it clears the "
+          "screen once and draws nothing\n",
+          "wrong: visual PSEUDOCOLOR (3)", wrong + "depth not drawn; not true colour\n",
+          "host preview: none"}},
+        {"no_device",
+         "",
+         {},
+         -1,
+         2,
+         {"framebuffer /dev/graphics/fb0: cannot be opened: No such file or directory\n",
+          "the player reports \"fb0 dev open: No such file or directory\"",
+          "verdict: cannot look at a framebuffer"}},
+        {"memory_smaller_than_the_mapping",
+         "16x70x32",
+         {"ZELT_DOUBLE_SMEM=4000"},
+         -1,
+         1,
+         {"wrong: memory: smem_len 4000 bytes is smaller than the player's mapping of 4480 bytes: "
+          "the driver refuses the mapping",
+          wrong + "screen memory too small\n"}},
+        // Last: it breaks the shared media folder.
+        {"broken_frame",
+         "16x70x32",
+         {},
+         4,
+         1,
+         {"zeltani03.bmp: refused: Invalid argument (malformed or cut short); the program stops "
+          "loading here\n",
+          wrong + "loading stops at zeltani03.bmp\n"}},
+    };
+    for (const probe_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.broken_picture >= 0) {
+            replace_media_file(media_, c.broken_picture, {'B', 'M', 1, 2, 3}, false);
+        }
+        run_options o;
+        o.program = ZELT_PROBE_PATH;
+        o.screen = c.screen;
+        o.media_dir = media_;
+        o.screen_fill = kScreenFill;
+        o.env = c.env;
+        o.env.push_back("PATH=" + bin_);
+        const run_result r = run_program(o);
+        ASSERT_TRUE(r.exited) << r.err;
+        EXPECT_EQ(r.exit_status, c.exit_status) << r.out;
+        if (c.exit_status == 0) {
+            EXPECT_EQ(r.out, fitting_report(bin_ + "/start"));
+        }
+        for (const std::string& fact : c.facts) {
+            EXPECT_THAT(r.out, HasSubstr(fact));
+        }
+        // Looked, never touched: a read-only open, no mapping, no command, the memory as it was.
+        int opens = 0;
+        for (const std::string& e : r.events) {
+            if (e.rfind("open /dev/graphics/fb0 fd=", 0) == 0) {
+                ++opens;
+                EXPECT_THAT(e, testing::EndsWith(" flags=rdonly"));
+            }
+            EXPECT_EQ(e.rfind("mmap", 0), std::string::npos) << e;
+            EXPECT_EQ(e.rfind("system \"", 0), std::string::npos) << e;
+        }
+        EXPECT_FALSE(fs::exists(bin_ + "/ran"));
+        if (!c.screen.empty()) {
+            EXPECT_EQ(opens, 1);
+            EXPECT_TRUE(r.canary_intact);
+            EXPECT_EQ(r.screen, std::vector<uint8_t>(r.screen.size(), kScreenFill));
+        }
+    }
+}
+
+}  // namespace
