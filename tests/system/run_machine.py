@@ -60,6 +60,7 @@ class Machine:
                 self.qmp = socket.socket(socket.AF_UNIX)
                 self.qmp.connect(qmp_path)
             except OSError:
+                self.qmp.close()
                 self.qmp = None
                 if time.monotonic() > deadline or self.process.poll() is not None:
                     raise RuntimeError("qemu did not open its monitor")
