@@ -3,9 +3,10 @@
 under qemu-system and checks, on the real kernel, its virtio GPU driver and busybox's shell, what
 the program prints and what the display scans out.
 
-  run_machine.py test TARGET KERNEL INITRD EXPECTED WORK --screen WxH [--probe]
+  run_machine.py test TARGET KERNEL INITRD EXPECTED WORK --screen WxH [--probe MEDIA]
       EXPECTED holds cycle-0.png .. cycle-5.png (zelt-assets preview of the same pictures);
-      --probe: the initramfs has zelt-probe, whose numbers are checked against the kernel's.
+      --probe: the initramfs has zelt-probe, whose numbers are checked against the kernel's and
+      whose host preview command, run on MEDIA, must give EXPECTED.
       Prints one line per check; exit status 1 when one failed.
   run_machine.py demo TARGET KERNEL INITRD WORK --screen WxH --frames N
       Plays the pictures and saves N screen dumps, 500 ms apart, as WORK/frames/frame-NNN.raw
@@ -140,10 +141,21 @@ def check_hand_off(lines, report):
     return problems
 
 
-def check_probe(lines, fb0):
-    """zelt-probe exits 0 and reports the sizes, row length and depth the kernel publishes."""
+def check_probe(lines, fb0, args):
+    """zelt-probe exits 0, reports the sizes, row length and depth the kernel publishes, and
+    its host preview command draws the very screens this display showed (the expected ones)."""
     report = "\n".join(lines)
     problems = [] if "== exit status 0" in lines else ["exit status not 0"]
+    value = re.search(r"^host preview: zelt-assets preview DIR OUT --screen (\S+)$", report, re.M)
+    preview = os.path.join(args.work, "probe-preview")
+    command = ["build/zelt-assets", "preview", args.media, preview, "--screen"]
+    if not value or subprocess.run(command + [value.group(1)],
+                                   stdout=subprocess.DEVNULL).returncode != 0:
+        problems.append("no host preview command that runs")
+    elif any(open(os.path.join(preview, name), "rb").read()
+             != open(os.path.join(args.expected, name), "rb").read()
+             for name in ["cycle-%d.png" % c for c in range(6)]):
+        problems.append("its preview (--screen %s) differs from the display" % value.group(1))
     for pattern, published in [
         (r"xres_virtual (\d+), yres_virtual (\d+)", fb0.get("virtual_size", "").split(",")),
         (r"line_length (\d+)", [fb0.get("stride")]),
@@ -186,7 +198,7 @@ def test(args):
         print("ok   " + name if not problems else "FAIL %s: %s (console: %s)"
               % (name, "; ".join(problems), console))
 
-    steps = ("probe," if args.probe else "") + "missing,play"
+    steps = ("probe," if args.media else "") + "missing,play"
     machine = Machine(args, steps, (w, h), args.work)
     try:
         started = machine.wait_for(r"ui_thread_function\(\) \d+ started")
@@ -208,9 +220,10 @@ def test(args):
     check("%s missing picture" % args.target,
           check_hand_off(step_lines(text, "missing"), "bmp_open: No such file or directory"),
           machine.console)
-    if args.probe:
-        check("%s probe agrees with the kernel's fb0" % args.target,
-              check_probe(step_lines(text, "probe"), fb0), machine.console)
+    if args.media:
+        check("%s probe agrees with the kernel's fb0, its preview with the display"
+              % args.target,
+              check_probe(step_lines(text, "probe"), fb0, args), machine.console)
 
     machine = Machine(args, "play", None, args.work)
     try:
@@ -252,7 +265,8 @@ def main():
     parser.add_argument("initrd")
     parser.add_argument("paths", nargs="+", help="test: EXPECTED WORK; demo: WORK")
     parser.add_argument("--screen", required=True, type=lambda s: tuple(map(int, s.split("x"))))
-    parser.add_argument("--probe", action="store_true")
+    parser.add_argument("--probe", metavar="MEDIA", dest="media",
+                        help="the initramfs has zelt-probe; MEDIA: the pictures, for its preview")
     parser.add_argument("--frames", type=int, default=12)
     args = parser.parse_args()
     if args.mode == "test":
