@@ -56,7 +56,6 @@ int probe() {
     std::printf("zelt-probe: what zelt-animation will do on this device\n");
     std::string faults;
     const probe_screen screen = probe_read_screen();
-    int wrong = 0;
     int stops_at = -1;
     if (!screen.described) {
         probe_report_unreadable(screen);
@@ -64,15 +63,13 @@ int probe() {
         // one the probe cannot tell what the screen will show.
         std::printf("pictures: not checked\n");
     } else {
-        wrong += probe_judge_screen(screen, &faults);
+        probe_judge_screen(screen, &faults);
         std::printf("pictures in /ZELT/media/, opened with the player's reader:\n");
         if (assets_check("", screen.var, &stops_at) != kExitPlays) {
-            ++wrong;
-            faults += faults.empty() ? "" : "; ";
-            faults += "loading stops at " + asset_file_name(stops_at);
+            probe_add_fault(&faults, "loading stops at " + asset_file_name(stops_at));
         }
     }
-    wrong += probe_judge_shell(&faults) ? 0 : 1;
+    probe_judge_shell(&faults);
     if (!screen.described) {
         // The player itself needs only the variable description.
         std::fputs(std::strcmp(screen.step, "FBIOGET_FSCREENINFO") == 0
@@ -82,13 +79,13 @@ int probe() {
                    stdout);
         return kExitCannotLook;
     }
-    if (wrong == 0) {
+    if (faults.empty()) {
         std::printf("verdict: plays as intended: every picture loads and shows as it is\n");
     } else {
         std::printf("verdict: will not show as intended: %s\n", faults.c_str());
     }
     print_preview_command(screen);
-    return wrong == 0 ? kExitAsIntended : kExitWrong;
+    return faults.empty() ? kExitAsIntended : kExitWrong;
 }
 
 }  // namespace

@@ -30,13 +30,6 @@ const char* visual_name(uint32_t visual) {
     return visual < sizeof kNames / sizeof kNames[0] ? kNames[visual] : "unknown";
 }
 
-void add_fault(std::string* faults, const char* name) {
-    if (!faults->empty()) {
-        *faults += "; ";
-    }
-    *faults += name;
-}
-
 // What a screen channel reads of a pixel the player stored at 24 or 32 bits.
 enum class channel_source { blue, green, red, fill, nothing, mix };
 
@@ -79,7 +72,7 @@ const char* source_text(channel_source source) {
 }
 
 // 24 and 32 bits: the player ignores the channel fields and stores b, g, r.
-bool judge_byte_channels(const fb_var_screeninfo& v, std::string* faults) {
+void judge_byte_channels(const fb_var_screeninfo& v, std::string* faults) {
     const fb_bitfield* fields[3] = {&v.red, &v.green, &v.blue};
     const channel_source wanted[3] = {channel_source::red, channel_source::green,
                                       channel_source::blue};
@@ -100,7 +93,7 @@ bool judge_byte_channels(const fb_var_screeninfo& v, std::string* faults) {
             "them (bytes %s)\n",
             v.red.offset, v.red.length, v.green.offset, v.green.length, v.blue.offset,
             v.blue.length, stored);
-        return true;
+        return;
     }
     const bool swapped = seen[0] == channel_source::blue && seen[1] == channel_source::green &&
                          seen[2] == channel_source::red;
@@ -109,12 +102,11 @@ bool judge_byte_channels(const fb_var_screeninfo& v, std::string* faults) {
         "bytes %s (red 16/8, green 8/8, blue 0/8): %s%s\n",
         v.red.offset, v.red.length, v.green.offset, v.green.length, v.blue.offset, v.blue.length,
         stored, swapped ? "red and blue swapped: " : "", misplaced.c_str());
-    add_fault(faults, swapped ? "red and blue swapped" : "colours wrong");
-    return false;
+    probe_add_fault(faults, swapped ? "red and blue swapped" : "colours wrong");
 }
 
 // 16 bits: the player packs each channel at its offset, so each needs bits within the pixel.
-bool judge_packed_channels(const fb_var_screeninfo& v, std::string* faults) {
+void judge_packed_channels(const fb_var_screeninfo& v, std::string* faults) {
     const fb_bitfield* fields[3] = {&v.red, &v.green, &v.blue};
     const char* const names[3] = {"red", "green", "blue"};
     bool ok = true;
@@ -134,12 +126,11 @@ bool judge_packed_channels(const fb_var_screeninfo& v, std::string* faults) {
             v.red.offset, v.red.length, v.green.offset, v.green.length, v.blue.offset,
             v.blue.length);
     } else {
-        add_fault(faults, "a channel missing");
+        probe_add_fault(faults, "a channel missing");
     }
-    return ok;
 }
 
-bool judge_rows(const fb_var_screeninfo& v, const fb_fix_screeninfo& f, std::string* faults) {
+void judge_rows(const fb_var_screeninfo& v, const fb_fix_screeninfo& f, std::string* faults) {
     const uint64_t packed = packed_row_bytes(v);
     const uint32_t pixel_bytes = v.bits_per_pixel / kBitsPerByte;
     if (f.line_length == packed) {
@@ -147,7 +138,7 @@ bool judge_rows(const fb_var_screeninfo& v, const fb_fix_screeninfo& f, std::str
             "ok: rows: line_length %u bytes is the packed row the player writes (%u px x "
             "%u bytes)\n",
             f.line_length, v.xres, pixel_bytes);
-        return true;
+        return;
     }
     const bool longer = f.line_length > packed;
     const uint64_t step = longer ? f.line_length - packed : packed - f.line_length;
@@ -160,33 +151,31 @@ bool judge_rows(const fb_var_screeninfo& v, const fb_fix_screeninfo& f, std::str
                 " bytes%s further %s than the one above, so the pictures lean\n",
                 f.line_length, packed, v.xres, pixel_bytes, step, pixels,
                 longer ? "left" : "right");
-    add_fault(faults, "rows padded");
-    return false;
+    probe_add_fault(faults, "rows padded");
 }
 
-bool judge_memory(const fb_var_screeninfo& v, const fb_fix_screeninfo& f, std::string* faults) {
+void judge_memory(const fb_var_screeninfo& v, const fb_fix_screeninfo& f, std::string* faults) {
     const uint64_t mapping = packed_row_bytes(v) * v.yres;
     if (mapping == 0) {
-        return true;  // the depth's own line says the player maps nothing
+        return;  // the depth's own line says the player maps nothing
     }
     if (f.smem_len >= mapping) {
         std::printf("ok: memory: smem_len %u bytes holds the player's mapping of %" PRIu64
                     " bytes\n",
                     f.smem_len, mapping);
-        return true;
+        return;
     }
     std::printf("wrong: memory: smem_len %u bytes is smaller than the player's mapping of %" PRIu64
                 " bytes: the driver refuses the mapping, the player reports \"fb0 dev mmap\" and "
                 "shows nothing\n",
                 f.smem_len, mapping);
-    add_fault(faults, "screen memory too small");
-    return false;
+    probe_add_fault(faults, "screen memory too small");
 }
 
-bool judge_page(const fb_var_screeninfo& v, const fb_fix_screeninfo& f, std::string* faults) {
+void judge_page(const fb_var_screeninfo& v, const fb_fix_screeninfo& f, std::string* faults) {
     if (v.xoffset == 0 && v.yoffset == 0) {
         std::printf("ok: page: the visible page starts at (0,0), where the player draws\n");
-        return true;
+        return;
     }
     const uint64_t start = uint64_t{v.yoffset} * f.line_length +
                            uint64_t{v.xoffset} * (v.bits_per_pixel / kBitsPerByte);
@@ -194,8 +183,7 @@ bool judge_page(const fb_var_screeninfo& v, const fb_fix_screeninfo& f, std::str
                 " bytes into the screen memory, but the player draws at (0,0) with no panning: "
                 "its pictures land in a page that is not shown\n",
                 v.xoffset, v.yoffset, start);
-    add_fault(faults, "another page shown");
-    return false;
+    probe_add_fault(faults, "another page shown");
 }
 
 bool judge_depth(const fb_var_screeninfo& v, std::string* faults) {
@@ -215,25 +203,31 @@ bool judge_depth(const fb_var_screeninfo& v, std::string* faults) {
             "clears the screen once and draws nothing\n",
             depth);
     }
-    add_fault(faults, "depth not drawn");
+    probe_add_fault(faults, "depth not drawn");
     return false;
 }
 
-bool judge_visual(const fb_fix_screeninfo& f, std::string* faults) {
+void judge_visual(const fb_fix_screeninfo& f, std::string* faults) {
     if (f.visual == FB_VISUAL_TRUECOLOR) {
         std::printf("ok: visual TRUECOLOR: pixel values are colours\n");
-        return true;
+        return;
     }
     std::printf(
         "wrong: visual %s (%u): pixel values are not plain colours (the driver reads "
         "them through a colour map or another scheme), so the pictures' colours are "
         "wrong\n",
         visual_name(f.visual), f.visual);
-    add_fault(faults, "not true colour");
-    return false;
+    probe_add_fault(faults, "not true colour");
 }
 
 }  // namespace
+
+void probe_add_fault(std::string* faults, const std::string& name) {
+    if (!faults->empty()) {
+        *faults += "; ";
+    }
+    *faults += name;
+}
 
 probe_screen probe_read_screen() {
     probe_screen s{};
@@ -278,7 +272,7 @@ void probe_report_unreadable(const probe_screen& s) {
     }
 }
 
-int probe_judge_screen(const probe_screen& s, std::string* faults) {
+void probe_judge_screen(const probe_screen& s, std::string* faults) {
     const fb_var_screeninfo& v = s.var;
     const fb_fix_screeninfo& f = s.fix;
     std::printf("framebuffer %s: opened read-only\n", kFramebufferPath);
@@ -291,18 +285,17 @@ int probe_judge_screen(const probe_screen& s, std::string* faults) {
                 v.transp.length);
     std::printf("  line_length %u, smem_len %u, visual %s\n", f.line_length, f.smem_len,
                 visual_name(f.visual));
-    int wrong = 0;
     const bool drawn = judge_depth(v, faults);
-    wrong += drawn ? 0 : 1;
-    wrong += judge_memory(v, f, faults) ? 0 : 1;
+    judge_memory(v, f, faults);
     if (drawn) {
         // Where rows, page and channels lie matters only for a depth the player draws at.
-        wrong += judge_rows(v, f, faults) ? 0 : 1;
-        wrong += judge_page(v, f, faults) ? 0 : 1;
-        bool channels_ok = v.bits_per_pixel == 16 ? judge_packed_channels(v, faults)
-                                                  : judge_byte_channels(v, faults);
-        wrong += channels_ok ? 0 : 1;
+        judge_rows(v, f, faults);
+        judge_page(v, f, faults);
+        if (v.bits_per_pixel == 16) {
+            judge_packed_channels(v, faults);
+        } else {
+            judge_byte_channels(v, faults);
+        }
     }
-    wrong += judge_visual(f, faults) ? 0 : 1;
-    return wrong;
+    judge_visual(f, faults);
 }

@@ -26,5 +26,9 @@ void probe_report_unreadable(const probe_screen& screen);
 
 // Prints the driver's fields, then one line per fact the player depends on: "ok: ..." or
 // "wrong: ..." with what the person will see and the numbers. Appends a short name of each
-// wrong fact to `faults`. Returns the number of wrong facts.
-int probe_judge_screen(const probe_screen& screen, std::string* faults);
+// wrong fact to `faults`.
+void probe_judge_screen(const probe_screen& screen, std::string* faults);
+
+// Adds `name` to `faults`, the "; "-separated list of wrong facts that the verdict names; an
+// empty list means the player shows its pictures as intended.
+void probe_add_fault(std::string* faults, const std::string& name);

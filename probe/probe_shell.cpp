@@ -1,5 +1,7 @@
 #include "probe/probe_shell.h"
 
+#include "probe/probe_screen.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,7 +37,7 @@ std::string find_on_path(const std::string& path, const char* name) {
 
 }  // namespace
 
-bool probe_judge_shell(std::string* faults) {
+void probe_judge_shell(std::string* faults) {
     // Asking with no command runs nothing: it only tells whether a command processor exists.
     const int answer = std::system(nullptr);
     if (answer != 0) {
@@ -44,7 +46,7 @@ bool probe_judge_shell(std::string* faults) {
         std::printf(
             "wrong: shell: no command processor (system(NULL) = 0): the player reports "
             "\"sh\" and goes straight to its hand-off without opening the screen\n");
-        *faults += faults->empty() ? "no shell" : "; no shell";
+        probe_add_fault(faults, "no shell");
     }
     const char* env_path = std::getenv("PATH");
     const std::string path = env_path != nullptr ? env_path : kDefaultPath;
@@ -57,5 +59,4 @@ bool probe_judge_shell(std::string* faults) {
             "hand-off \"start recovery\" will fail and the device stays as it is\n",
             env_path != nullptr ? "PATH " : "PATH unset, looked in ", path.c_str());
     }
-    return answer != 0;
 }

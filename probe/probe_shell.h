@@ -4,6 +4,6 @@
 
 #include <string>
 
-// Prints one line on the shell and one on `start`. Returns false when there is no shell (the
-// player then stops before opening the screen); appends that fault's name to `faults`.
-bool probe_judge_shell(std::string* faults);
+// Prints one line on the shell and one on `start`. When there is no shell (the player then
+// stops before opening the screen) appends that fault's name to `faults`.
+void probe_judge_shell(std::string* faults);

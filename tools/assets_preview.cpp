@@ -104,7 +104,7 @@ bool prepare_output(const std::string& out) {
 int assets_preview(const std::string& dir, const std::string& out,
                    const screen_description& description) {
     const fb_var_screeninfo& screen = description.var;
-    uint64_t bytes = uint64_t{screen.xres} * screen.yres * (screen.bits_per_pixel / 8);
+    uint64_t bytes = packed_row_bytes(screen) * screen.yres;  // the mapping the program asks for
     if (bytes > INT_MAX) {
         fprintf(stderr, "zelt-assets: a %ux%ux%u screen is too large to preview\n", screen.xres,
                 screen.yres, screen.bits_per_pixel);

@@ -13,6 +13,7 @@ the program prints and what the display scans out.
       (32-bit b, g, r, x pixels: what zelt-frames-png reads).
 """
 import argparse
+import filecmp
 import json
 import os
 import re
@@ -152,9 +153,8 @@ def check_probe(lines, fb0, args):
     if not value or subprocess.run(command + [value.group(1)],
                                    stdout=subprocess.DEVNULL).returncode != 0:
         problems.append("no host preview command that runs")
-    elif any(open(os.path.join(preview, name), "rb").read()
-             != open(os.path.join(args.expected, name), "rb").read()
-             for name in ["cycle-%d.png" % c for c in range(6)]):
+    elif not all(filecmp.cmp(os.path.join(preview, name), os.path.join(args.expected, name),
+                             shallow=False) for name in ["cycle-%d.png" % c for c in range(6)]):
         problems.append("its preview (--screen %s) differs from the display" % value.group(1))
     for pattern, published in [
         (r"xres_virtual (\d+), yres_virtual (\d+)", fb0.get("virtual_size", "").split(",")),
