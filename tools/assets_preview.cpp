@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +15,7 @@
 #include "player/playback.h"
 #include "screen/bitmap.h"
 #include "screen/screen.h"
+#include "screen/screen_layout.h"
 #include "tools/assets_tool.h"
 #include "tools/screen_png.h"
 #include "tools/screen_scan.h"
@@ -104,8 +104,11 @@ bool prepare_output(const std::string& out) {
 int assets_preview(const std::string& dir, const std::string& out,
                    const screen_description& description) {
     const fb_var_screeninfo& screen = description.var;
-    uint64_t bytes = packed_row_bytes(screen) * screen.yres;  // the mapping the program asks for
-    if (bytes > INT_MAX) {
+    fb_fix_screeninfo fixed{};
+    fixed.line_length = description.line_length;
+    fixed.smem_len = description.smem_len;
+    screen_layout layout{};
+    if (screen_layout_for(screen, &fixed, &layout) != 0) {  // what the program maps, or refuses
         fprintf(stderr, "zelt-assets: a %ux%ux%u screen is too large to preview\n", screen.xres,
                 screen.yres, screen.bits_per_pixel);
         return kExitUsage;
@@ -113,16 +116,18 @@ int assets_preview(const std::string& dir, const std::string& out,
     if (!prepare_output(out)) {
         return kExitUsage;
     }
-    // The program's screen state: conversion reads fbvar, drawing writes fbmem.
+    // The program's screen state: conversion reads fbvar, drawing writes fbmem where fblayout
+    // says.
     fbvar = screen;
+    fblayout = layout;
     if (!load_pictures(dir)) {
         release_pictures();
         return kExitStopsLoading;
     }
     // Screen memory of our own, cleared once as the UI thread does before its first cycle.
-    std::vector<uint8_t> memory(bytes, 0);
+    std::vector<uint8_t> memory(layout.map_bytes, 0);
     fbmem = memory.data();
-    buffersize = static_cast<int>(bytes);
+    buffersize = static_cast<int>(layout.map_bytes);
     std::vector<std::string> pngs;
     bool ok = render_cycles(out, description, &pngs);
     fbmem = nullptr;

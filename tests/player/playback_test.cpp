@@ -50,6 +50,7 @@ std::string thread_id(const std::vector<std::string>& events, const std::string&
 // Everything up to the loading: shell, device, description, mapping.
 std::vector<std::string> startup_events(long buffersize) {
     return {"system NULL -> 1", "open /dev/graphics/fb0", "ioctl fb FBIOGET_VSCREENINFO",
+            "ioctl fb FBIOGET_FSCREENINFO",
             "mmap fb length=" + std::to_string(buffersize) + " offset=0 prot=rw shared"};
 }
 
