@@ -127,8 +127,8 @@ int parse_screen_description(const char* text, screen_description* out, const ch
         }
     }
     if (expect_word(&p, "pitch=")) {
-        long pitch = read_number(&p, kMaxPitchBytes);
-        if (pitch <= 0 || !part_end(&p)) {
+        long pitch = read_number(&p, kMaxPitchBytes);  // 0: a driver that leaves it unset
+        if (pitch < 0 || !part_end(&p)) {
             return fail(why, "screen pitch must be pitch=BYTES, e.g. pitch=3072");
         }
         out->line_length = static_cast<uint32_t>(pitch);

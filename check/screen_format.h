@@ -30,7 +30,7 @@ uint64_t packed_row_bytes(const fb_var_screeninfo& var);
 // 16-bit screen is 5-6-5 (red 11/5, green 5/6, blue 0/5) and any other depth 8-8-8 (16/8, 8/8,
 // 0/8); without a pitch rows are packed (packed_row_bytes); without a page it starts at (0,0).
 // Returns 0, or -1 for malformed text or values out of range (1..65535 pixels, depth 1..32,
-// channel fields within 32 bits, pitch 1..kMaxPitchBytes, page 0..65535), with a one-line
+// channel fields within 32 bits, pitch 0..kMaxPitchBytes, page 0..65535), with a one-line
 // reason in `*why` when `why` is not null.
 int parse_screen_description(const char* text, screen_description* out, const char** why);
 

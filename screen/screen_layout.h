@@ -9,9 +9,9 @@
 
 // Why a screen is laid out the way it is.
 enum class screen_basis {
-    driver,          // rows and page as the driver's fixed description gives them
-    no_fixed,        // the driver gave no fixed description: packed rows from offset 0
-    beyond_memory,   // the driver's layout needs more than its memory: packed rows from offset 0
+    driver,         // rows and page as the driver's fixed description gives them
+    no_fixed,       // the driver gave no fixed description: packed rows from offset 0
+    beyond_memory,  // the driver's layout needs more than its memory: packed rows from offset 0
 };
 
 // Rows `pitch` bytes apart, the shown page's top-left pixel at byte `origin` of the mapping,

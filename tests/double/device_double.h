@@ -30,6 +30,8 @@
 //   ZELT_DOUBLE_ADDRESS_SPACE  cap on the program's address space in bytes (RLIMIT_AS), set
 //                            before its main runs; not for sanitized programs, whose runtimes
 //                            reserve far more; qemu-user accepts it and ignores it
+//   ZELT_DOUBLE_WATCH        "X,Y": log every change of the 32-bit pixel at (X, Y) of the shown
+//                            page while the screen is mapped ("watch 0xAARRGGBB")
 // Threads: the first thread created is "ui", the second "worker"; every other is "other" and
 // the main thread is "main". Each created thread logs "thread ROLE id=N" with its own
 // pthread_self() as it starts.
@@ -71,6 +73,10 @@ void double_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Copies the mapped screen, if mapped, into `path`. Returns false when nothing is mapped.
 bool double_save_screen(const char* path);
+
+// Starts and stops the watcher of ZELT_DOUBLE_WATCH over the screen mapping.
+void double_watch_start(uint8_t* mapping, size_t length);
+void double_watch_stop();
 
 // Rewrites a path under "/ZELT/media/" into the media folder, and one under
 // "/sys/class/vtconsole/" into the console folder. Returns `path` itself when it is not such a

@@ -131,6 +131,7 @@ void* map_common(Map real, void* addr, size_t length, int prot, int flags, int f
     g_map_addr.store(mapping);
     double_log("mmap fb length=%zu offset=%lld prot=%s %s", length, static_cast<long long>(offset),
                prot_text(prot), (flags & MAP_SHARED) != 0 ? "shared" : "private");
+    double_watch_start(static_cast<uint8_t*>(mapping), length);
     return mapping;
 }
 
@@ -231,6 +232,7 @@ int munmap(void* addr, size_t length) noexcept {
     void* expected = addr;
     const bool screen = addr != nullptr && g_map_addr.compare_exchange_strong(expected, nullptr);
     if (screen) {
+        double_watch_stop();  // before the memory it reads goes away
         double_log("munmap fb length=%zu", length);
     } else if (addr == MAP_FAILED) {
         // Unmapping the failure value of a mapping: a fault of the program, made visible.
