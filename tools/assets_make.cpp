@@ -33,11 +33,18 @@ bool file_exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-// Reads a BMP source through the program's reader; every pixel is opaque.
+// Reads a BMP source through the program's reader; every pixel is opaque. A source cut short
+// is refused rather than made into a picture with black rows.
 bool load_bmp_source(const std::string& path, rgba_picture* out, std::string* why) {
-    bmp_image* image = bmp_open(path.c_str());
+    bmp_seen seen{};
+    bmp_image* image = bmp_open_seen(path.c_str(), &seen);
     if (image == nullptr) {
-        *why = refusal_text(errno);
+        *why = refusal_text(errno, seen);
+        return false;
+    }
+    if (is_cut_short(seen)) {
+        bmp_close(image);
+        *why = cut_short_text(seen);
         return false;
     }
     out->width = bmp_width(image);
@@ -75,9 +82,10 @@ bool load_source(const std::string& src, const std::string& stem, rgba_picture* 
 // The BMP file at `path` as the program holds it after loading: read by its reader and
 // converted for the screen in fbvar, rows one after the other.
 bool screen_bytes_of(const std::string& path, std::vector<uint8_t>* bytes, std::string* why) {
-    bmp_image* image = bmp_open(path.c_str());
+    bmp_seen seen{};
+    bmp_image* image = bmp_open_seen(path.c_str(), &seen);
     if (image == nullptr) {
-        *why = "read back: " + refusal_text(errno);
+        *why = "read back: " + refusal_text(errno, seen);
         return false;
     }
     prepared_bitmap prepared{};

@@ -36,9 +36,10 @@ bool load_pictures(const std::string& dir) {
     for (int i = 0; i < kAssetCount; ++i) {
         std::string name = asset_file_name(i);
         std::string path = folder_path(dir, name);
-        bmp_image* image = bmp_open(path.c_str());
+        bmp_seen seen{};
+        bmp_image* image = bmp_open_seen(path.c_str(), &seen);
         if (image == nullptr) {
-            std::string why = refusal_text(errno);
+            std::string why = refusal_text(errno, seen);
             fprintf(stderr,
                     "zelt-assets: %s: refused: %s; the program stops loading here and shows "
                     "nothing\n",
