@@ -116,6 +116,80 @@ TEST(AssetsCheckTest, MissingAndCorruptFilesStopLoadingAtTheFirst) {
                   fine + "result: the program stops loading at zeltani02.bmp\n");
 }
 
+// What the reader saw of zeltani01.bmp, in the check's words: a file cut short (its rows shown
+// black) is named with what is missing and fails the check; a kind the reader refuses is named
+// in plain words with the way out.
+TEST(AssetsCheckTest, NamesPicturesCutShortAndKindsTheReaderRefuses) {
+    struct seen_case {
+        const char* name;
+        bmp_encoding encoding;  // of a 4x3 picture, before the damage
+        bool top_down;
+        void (*damage)(std::string* bytes);
+        const char* line;  // what follows "zeltani01.bmp: "
+        const char* result;
+    };
+    const std::string refused = "; the program stops loading here\n";
+    const char* const stops = "result: the program stops loading at zeltani01.bmp\n";
+    const char* const cut = "result: the program plays on a 720x1280x32 screen, but shows "
+                            "zeltani01.bmp cut short\n";
+    const seen_case cases[] = {
+        {"rows_cut_short", bmp_encoding::rgb24, false, [](std::string* b) { b->resize(54 + 17); },
+         "4x3, 24 bpp rgb, 40-byte header; at (0,50) fits, keeps 48 bytes; cut short: the top 2 "
+         "of 3 rows are missing (17 of 36 bytes of pixel data present), shown black\n",
+         cut},
+        {"top_down_cut_short", bmp_encoding::rgb24, true, [](std::string* b) { b->resize(54); },
+         "4x3, 24 bpp rgb top-down, 40-byte header; at (0,50) fits, keeps 48 bytes; cut short: "
+         "the bottom 3 of 3 rows are missing (0 of 36 bytes of pixel data present), shown black\n",
+         cut},
+        {"rle8_codes_cut_short", bmp_encoding::rle8, false,
+         [](std::string* b) { b->resize(b->size() - 6); },
+         "4x3, 8 bpp rle8, 40-byte header; at (0,50) fits, keeps 48 bytes; cut short: the top 1 "
+         "of 3 rows are missing (8 of 14 bytes of pixel data present), shown black\n",
+         cut},
+        {"last_row_lacks_only_padding", bmp_encoding::palette4, false,
+         [](std::string* b) { b->resize(b->size() - 2); },
+         "4x3, 4 bpp palette, 40-byte header; at (0,50) fits, keeps 48 bytes\n",
+         "result: the program plays on a 720x1280x32 screen\n"},
+        {"rle4", bmp_encoding::palette4, false, [](std::string* b) { (*b)[30] = 2; },
+         "refused: 4-bit RLE compression, which the program's reader does not take (save it "
+         "without RLE compression, or give zelt-assets make the PNG)",
+         stops},
+        {"two_bits", bmp_encoding::palette4, false, [](std::string* b) { (*b)[28] = 2; },
+         "refused: 2-bit pixels (the reader takes 1, 4, 8, 16, 24 and 32), which the program's "
+         "reader does not take (save it as an uncompressed BMP (or 8-bit RLE), or give "
+         "zelt-assets make the PNG)",
+         stops},
+        {"jpeg_inside", bmp_encoding::rgb24, false, [](std::string* b) { (*b)[30] = 4; },
+         "refused: JPEG data inside a BMP, which the program's reader does not take (give "
+         "zelt-assets make the PNG)",
+         stops},
+        {"os2_header", bmp_encoding::rgb24, false, [](std::string* b) { (*b)[14] = 12; },
+         "refused: an OS/2 1.x BMP (12-byte header), which the program's reader does not take "
+         "(save it as a Windows BMP (40-byte header or longer), or give zelt-assets make the PNG)",
+         stops},
+        {"png_named_bmp", bmp_encoding::rgb24, false,
+         [](std::string* b) { *b = "\x89PNG\r\n\x1a\n" + b->substr(8); },
+         "refused: a PNG file, not a BMP, which the program's reader does not take (give "
+         "zelt-assets make the PNG)",
+         stops},
+    };
+    std::string dir = plain_folder("seen", 4, 3, 4, 3);
+    const std::string path = dir + "/zeltani01.bmp";
+    for (const seen_case& c : cases) {
+        write_bmp(path, rgb_picture_make(4, 3, 0x405060), c.encoding, c.top_down);
+        std::string bytes = slurp(path);
+        c.damage(&bytes);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+        tool_run r = run_tool("check " + dir);
+        EXPECT_EQ(r.status, c.result == cut || c.result == stops ? 1 : 0) << c.name;
+        std::string line = "zeltani01.bmp: " + std::string(c.line);
+        EXPECT_NE(r.out.find(c.result == stops ? line + refused : line), std::string::npos)
+            << c.name << ":\n"
+            << r.out;
+        EXPECT_NE(r.out.find(c.result), std::string::npos) << c.name << ":\n" << r.out;
+    }
+}
+
 TEST(AssetsCheckTest, PicturesLargerThanTheScreenAreClippedLikeTheProgramDraws) {
     std::string dir = plain_folder("large", 100, 60, 100, 40);
     write_bmp(dir + "/zeltani05.bmp", rgb_picture_make(100, 40, 0x405060), bmp_encoding::rgb24,
