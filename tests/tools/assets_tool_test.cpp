@@ -558,4 +558,80 @@ TEST(AssetsMakeTest, FitScalesToTheScreenAndFailuresLeaveNoPartialFiles) {
     }
 }
 
+// Sources make cannot take are named in one line each, without opening them (a FIFO would
+// block), and the others are still written; an extreme size with --fit gives a picture.
+TEST(AssetsMakeTest, OddSourcesAreNamedAndExtremeSizesFit) {
+    std::string src = png_folder("make_odd");
+    const std::string bmp = src + "/zeltani04.bmp";
+    for (int i : {1, 2, 3, 4, 5}) {
+        ASSERT_EQ(remove((src + "/" + kNames[i] + ".png").c_str()), 0);
+    }
+    ASSERT_EQ(mkfifo((src + "/zeltani00.png").c_str(), 0644), 0);
+    ASSERT_EQ(symlink("nowhere.png", (src + "/zeltani01.png").c_str()), 0);
+    ASSERT_EQ(mkdir((src + "/zeltani02.png").c_str(), 0755), 0);
+    write_bmp(src + "/zeltani03.bmp", rgb_picture_make(4, 3, 0x405060), bmp_encoding::rgb24);
+    ASSERT_EQ(truncate((src + "/zeltani03.bmp").c_str(), 54 + 20), 0);
+    write_bmp(bmp, rgb_picture_make(4, 3, 0x405060), bmp_encoding::palette4);
+    std::string bytes = slurp(bmp);
+    bytes[30] = 2;  // 4-bit RLE
+    std::ofstream(bmp, std::ios::binary | std::ios::trunc) << bytes;
+    write_png(src + "/zeltani05.png", {PNG_COLOR_TYPE_RGB, 8, false, 1, 40000,
+                                       [](int, int y) { return 0xFF000000U | y % 256; }, "", ""});
+    tool_run r = run_tool("make " + src + " " + src + "/out --fit --screen 65535x51x32");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "zelt-assets make: zeltani00.png: not a regular file (a FIFO)\n"
+              "zelt-assets make: zeltani01.png: a symlink to nothing (its target does not "
+              "exist)\n"
+              "zelt-assets make: zeltani02.png: not a regular file (a directory)\n"
+              "zelt-assets make: zeltani03.bmp: cut short: the top 2 of 3 rows are missing (20 "
+              "of 36 bytes of pixel data present), shown black\n"
+              "zelt-assets make: zeltani04.bmp: 4-bit RLE compression, which the program's "
+              "reader does not take (save it without RLE compression, or give zelt-assets make "
+              "the PNG)\n");
+    EXPECT_NE(r.out.find("zeltani05.png: 1x40000 fitted to 1x1,"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("result: not written: zeltani00.bmp, zeltani01.bmp, zeltani02.bmp, "
+                         "zeltani03.bmp, zeltani04.bmp\n"),
+              std::string::npos)
+        << r.out;
+}
+
+// Every file goes through a temporary file made exclusively: links planted where the tool used
+// to put its temporary files, and at the outputs themselves, are replaced or left alone, never
+// written through; a full disk (here a file size limit) leaves one line and no cut-short PNG.
+TEST(AssetsMakeTest, OutputsAreNeverWrittenThroughLinksNorLeftCutShort) {
+    std::string src = png_folder("make_links");
+    const std::string out = src + "/out";
+    const std::string victim = src + "/victim";
+    std::ofstream(victim) << "keep";
+    ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+    for (const char* name : {".zelttitle.bmp.tmp", ".zelttitle.bmp.source.tmp",
+                             ".zelt-assets-probe", "zelttitle.bmp", "cycle-0.png"}) {
+        ASSERT_EQ(symlink(victim.c_str(), (out + "/" + name).c_str()), 0) << name;
+    }
+    tool_run r = run_tool("make " + src + " " + out);
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = run_tool("preview " + out + " " + out);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp(victim), "keep");
+    struct stat st {};
+    ASSERT_EQ(lstat((out + "/zelttitle.bmp").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+
+    const std::string full = src + "/full";
+    // The limit is set in a shell of its own, with SIGXFSZ ignored so that writes fail instead.
+    int status = system(("sh -c 'trap \"\" XFSZ; ulimit -f 1; exec " + std::string(ZELT_ASSETS_BIN) +
+                         " preview " + out + " " + full + "' >/dev/null 2>" + full + ".err")
+                            .c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_EQ(slurp(full + ".err"), "zelt-assets: " + full + "/cycle-0.png: File too large\n");
+    DIR* d = opendir(full.c_str());
+    ASSERT_NE(d, nullptr);
+    while (dirent* e = readdir(d)) {
+        EXPECT_TRUE(strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0)
+            << e->d_name << " left behind";
+    }
+    closedir(d);
+}
+
 }  // namespace
