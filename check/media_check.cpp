@@ -103,9 +103,9 @@ bool refused_kind_of(int error, const bmp_seen& seen, refused_kind* kind) {
         return false;
     }
     if (seen.info_size < 40) {
-        *kind = {seen.info_size == 12 ? "an OS/2 1.x BMP (12-byte header)"
-                                      : "a " + std::to_string(seen.info_size) +
-                                            "-byte header (OS/2 or damaged)",
+        *kind = {seen.info_size == 12
+                     ? "an OS/2 1.x BMP (12-byte header)"
+                     : "a " + std::to_string(seen.info_size) + "-byte header (OS/2 or damaged)",
                  kSaveWindows};
         return true;
     }

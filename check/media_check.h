@@ -11,10 +11,10 @@
 #include "image/bmplib.h"
 
 // Exit statuses of the tools that report on a media folder.
-constexpr int kExitPlays = 0;         // the program would load every picture and play
+constexpr int kExitPlays = 0;  // the program would load every picture and play
 // The program would stop at loading or show a picture cut short (or preview failed).
 constexpr int kExitStopsLoading = 1;
-constexpr int kExitUsage = 2;         // bad arguments, missing folder, unwritable output
+constexpr int kExitUsage = 2;  // bad arguments, missing folder, unwritable output
 
 // File name of asset `index` (0 the title, 1 to 6 the frames), as the table's path ends.
 std::string asset_file_name(int index);

@@ -69,7 +69,8 @@ int read_uncompressed(FILE* file, bmp_image* image, size_t rows) {
     size_t read = 0;
     bool ok = true;
     if (top_down) {
-        ok = read_top_down(file, image->pixels, static_cast<size_t>(image->row_stride), rows, &read);
+        ok =
+            read_top_down(file, image->pixels, static_cast<size_t>(image->row_stride), rows, &read);
     } else {
         read = fread(image->pixels, 1, bytes, file);
         ok = read == bytes || !ferror(file);

@@ -46,8 +46,9 @@ constexpr char kCheckHelp[] =
     "  NAME: WxH, BPP bpp ENCODING, N-byte header; at (X,Y) fits|clipped by WxH px, keeps N bytes\n"
     "  NAME: refused: REASON[; the program stops loading here]\n"
     "A picture whose file ends before its pixel data does gets \"; cut short: the top N of H\n"
-    "rows are missing (...), shown black\" at the end of its line. Then a result line. The title is drawn at (0,0), the frames at (0,50); \"keeps\" is the\n"
-    "size of the copy converted into the screen's format.\n"
+    "rows are missing (...), shown black\" at the end of its line. Then a result line.\n"
+    "The title is drawn at (0,0), the frames at (0,50);\n"
+    "\"keeps\" is the size of the copy converted into the screen's format.\n"
     "SCREEN defaults to 720x1280x32.\n"
     "Exit status: 0 the program would play, 1 it would stop at loading or show a picture cut\n"
     "short, 2 usage error.\n";

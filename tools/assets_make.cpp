@@ -44,10 +44,10 @@ source_entry entry_at(const std::string& path, std::string* kind) {
     if (S_ISREG(st.st_mode)) {
         return source_entry::regular;
     }
-    *kind = S_ISFIFO(st.st_mode)  ? "a FIFO"
-            : S_ISDIR(st.st_mode) ? "a directory"
-            : S_ISCHR(st.st_mode) ? "a character device"
-            : S_ISBLK(st.st_mode) ? "a block device"
+    *kind = S_ISFIFO(st.st_mode)   ? "a FIFO"
+            : S_ISDIR(st.st_mode)  ? "a directory"
+            : S_ISCHR(st.st_mode)  ? "a character device"
+            : S_ISBLK(st.st_mode)  ? "a block device"
             : S_ISSOCK(st.st_mode) ? "a socket"
                                    : "not a file";
     return source_entry::other;

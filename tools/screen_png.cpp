@@ -136,8 +136,7 @@ int png_write_rgb(const char* path, uint32_t width, uint32_t height, const uint8
     png_sink sink{file.stream, 0};
     if (!write_png_file(&sink, width, height, rgb)) {
         out_file_discard(&file);
-        set_why(why, sink.write_error != 0 ? strerror(sink.write_error)
-                                           : "the PNG encoder failed");
+        set_why(why, sink.write_error != 0 ? strerror(sink.write_error) : "the PNG encoder failed");
         return -1;
     }
     if (out_file_finish(&file) != 0 || out_file_commit(&file) != 0) {

@@ -130,8 +130,9 @@ TEST(AssetsCheckTest, NamesPicturesCutShortAndKindsTheReaderRefuses) {
     };
     const std::string refused = "; the program stops loading here\n";
     const char* const stops = "result: the program stops loading at zeltani01.bmp\n";
-    const char* const cut = "result: the program plays on a 720x1280x32 screen, but shows "
-                            "zeltani01.bmp cut short\n";
+    const char* const cut =
+        "result: the program plays on a 720x1280x32 screen, but shows "
+        "zeltani01.bmp cut short\n";
     const seen_case cases[] = {
         {"rows_cut_short", bmp_encoding::rgb24, false, [](std::string* b) { b->resize(54 + 17); },
          "4x3, 24 bpp rgb, 40-byte header; at (0,50) fits, keeps 48 bytes; cut short: the top 2 "
@@ -620,9 +621,10 @@ TEST(AssetsMakeTest, OutputsAreNeverWrittenThroughLinksNorLeftCutShort) {
 
     const std::string full = src + "/full";
     // The limit is set in a shell of its own, with SIGXFSZ ignored so that writes fail instead.
-    int status = system(("sh -c 'trap \"\" XFSZ; ulimit -f 1; exec " + std::string(ZELT_ASSETS_BIN) +
-                         " preview " + out + " " + full + "' >/dev/null 2>" + full + ".err")
-                            .c_str());
+    int status =
+        system(("sh -c 'trap \"\" XFSZ; ulimit -f 1; exec " + std::string(ZELT_ASSETS_BIN) +
+                " preview " + out + " " + full + "' >/dev/null 2>" + full + ".err")
+                   .c_str());
     EXPECT_EQ(WEXITSTATUS(status), 2);
     EXPECT_EQ(slurp(full + ".err"), "zelt-assets: " + full + "/cycle-0.png: File too large\n");
     DIR* d = opendir(full.c_str());
