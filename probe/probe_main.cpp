@@ -65,7 +65,6 @@ int probe() {
     std::printf("zelt-probe: what zelt-animation will do on this device\n");
     std::string faults;
     const probe_screen screen = probe_read_screen();
-    int stops_at = -1;
     if (screen.failed != probe_step::none) {
         probe_report_unreadable(screen);
         // Without the variable description the player stops before loading; without the fixed
@@ -75,8 +74,9 @@ int probe() {
         probe_judge_screen(screen, &faults);
         probe_note_consoles();
         std::printf("pictures in /ZELT/media/, opened with the player's reader:\n");
-        if (assets_check("", screen.var, &stops_at) != kExitPlays) {
-            probe_add_fault(&faults, "loading stops at " + asset_file_name(stops_at));
+        std::string picture_fault;
+        if (assets_check("", screen.var, &picture_fault) != kExitPlays) {
+            probe_add_fault(&faults, picture_fault);
         }
     }
     probe_judge_shell(&faults);

@@ -17,6 +17,7 @@
 #include "screen/screen.h"
 #include "screen/screen_layout.h"
 #include "tools/assets_tool.h"
+#include "tools/out_file.h"
 #include "tools/screen_png.h"
 #include "tools/screen_scan.h"
 
@@ -36,9 +37,10 @@ bool load_pictures(const std::string& dir) {
     for (int i = 0; i < kAssetCount; ++i) {
         std::string name = asset_file_name(i);
         std::string path = folder_path(dir, name);
-        bmp_image* image = bmp_open(path.c_str());
+        bmp_seen seen{};
+        bmp_image* image = bmp_open_seen(path.c_str(), &seen);
         if (image == nullptr) {
-            std::string why = refusal_text(errno);
+            std::string why = refusal_text(errno, seen);
             fprintf(stderr,
                     "zelt-assets: %s: refused: %s; the program stops loading here and shows "
                     "nothing\n",
@@ -89,15 +91,14 @@ bool prepare_output(const std::string& out) {
         fprintf(stderr, "zelt-assets: %s: %s\n", out.c_str(), strerror(ENOTDIR));
         return false;
     }
-    // Probe with a real file: permissions alone do not tell (root, read-only mounts).
-    std::string probe = folder_path(out, ".zelt-assets-probe");
-    FILE* f = fopen(probe.c_str(), "w");
-    if (f == nullptr) {
+    // Probe with a real file, made the way every output is: permissions alone do not tell
+    // (root, read-only mounts).
+    out_file probe;
+    if (out_file_open(folder_path(out, "zelt-assets-probe"), &probe) != 0) {
         fprintf(stderr, "zelt-assets: %s: %s\n", out.c_str(), strerror(errno));
         return false;
     }
-    fclose(f);
-    remove(probe.c_str());
+    out_file_discard(&probe);
     return true;
 }
 

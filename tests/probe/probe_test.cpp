@@ -29,6 +29,8 @@ struct probe_case {
     int broken_picture;            // asset replaced by a file cut short; -1: none
     int exit_status;
     std::vector<std::string> facts;  // lines or parts of lines the report holds
+    int cut_picture = -1;            // asset whose file is cut to `cut_to` bytes; -1: none
+    uintmax_t cut_to = 0;
 };
 
 // The exact report for the fitting screen; `start` is where the `start` command was found.
@@ -197,7 +199,20 @@ TEST_F(ProbeTest, ReportsWhatThePlayerWillShow) {
          {"wrong: memory: smem_len 4000 bytes is smaller than the player's mapping of 4480 bytes: "
           "the driver refuses the mapping",
           wrong + "screen memory too small\n"}},
-        // Last: it breaks the shared media folder.
+        // Last two: they break the shared media folder. A frame cut short still loads, partly
+        // black: the 4-bit, top-down zeltani02.bmp keeps 100 of its 240 bytes of pixel data.
+        {"frame_cut_short",
+         "16x70x32",
+         {},
+         -1,
+         1,
+         {"zeltani02.bmp: 9x30, 4 bpp palette top-down, 40-byte header; at (0,50) clipped by "
+          "0x10 px, keeps 1080 bytes; cut short: the bottom 18 of 30 rows are missing (100 of 240 "
+          "bytes of pixel data present), shown black\n",
+          "result: the program plays on a 16x70x32 screen, but shows zeltani02.bmp cut short\n",
+          wrong + "zeltani02.bmp cut short\n"},
+         3,
+         54 + 16 * 4 + 100},
         {"broken_frame",
          "16x70x32",
          {},
@@ -212,6 +227,9 @@ TEST_F(ProbeTest, ReportsWhatThePlayerWillShow) {
         if (c.broken_picture >= 0) {
             replace_media_file(media_, c.broken_picture, {'B', 'M', 1, 2, 3}, false);
         }
+        if (c.cut_picture >= 0) {
+            fs::resize_file(fs::path(media_) / kMediaFiles[c.cut_picture], c.cut_to);
+        }
         run_options o;
         o.program = ZELT_PROBE_PATH;
         o.screen = c.screen;
@@ -225,7 +243,7 @@ TEST_F(ProbeTest, ReportsWhatThePlayerWillShow) {
         const run_result r = run_program(o);
         ASSERT_TRUE(r.exited) << r.err;
         EXPECT_EQ(r.exit_status, c.exit_status) << r.out;
-        if (c.screen == "16x70x32" && c.env.empty() && c.broken_picture < 0) {
+        if (c.screen == "16x70x32" && c.env.empty() && c.broken_picture < 0 && c.cut_picture < 0) {
             EXPECT_EQ(r.out, fitting_report(bin_ + "/start"));
         }
         for (const std::string& fact : c.facts) {
