@@ -624,7 +624,11 @@ TEST(AssetsMakeTest, OutputsAreNeverWrittenThroughLinksNorLeftCutShort) {
                 " preview " + out + " " + full + "' >/dev/null 2>" + full + ".err")
                    .c_str());
     EXPECT_EQ(WEXITSTATUS(status), 2);
-    EXPECT_EQ(slurp(full + ".err"), "zelt-assets: " + full + "/cycle-0.png: File too large\n");
+    // A coverage build's own profile writes, at exit, meet the same limit: their lines are not
+    // the tool's.
+    std::string err = slurp(full + ".err");
+    err = err.substr(0, err.find("libgcov profiling error"));
+    EXPECT_EQ(err, "zelt-assets: " + full + "/cycle-0.png: File too large\n");
     DIR* d = opendir(full.c_str());
     ASSERT_NE(d, nullptr);
     while (dirent* e = readdir(d)) {
