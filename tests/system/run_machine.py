@@ -300,21 +300,20 @@ def check_vfb(case, lines, dumps, args):
     results = [("%s: the driver reports %s; sysfs agrees" % (name, facts), problems)]
 
     slot_bytes = vfb_memory_size()
+    out = os.path.join(args.work, vfb_step(case))
     pages = []
     with open(dumps, "rb") as f:
         for slot in re.findall(r"^== dump (\d+)$", "\n".join(lines), re.M):
             f.seek(int(slot) * slot_bytes)
             pages.append(shown_page(f.read(slot_bytes), mode))
             Image.frombytes("RGB", (w, h), pages[-1]).save(
-                os.path.join(args.work, "vfb-dump-%s.png" % slot))  # for a look after a failure
-    screen = "%dx%dx%d" % (w, h, bpp)
-    intended = preview(args.media, os.path.join(args.work, "vfb-expected-" + screen), screen) or {}
+                "%s-dump-%s.png" % (out, slot))  # for a look after a failure
+    intended = preview(args.media, out + "-expected", "%dx%dx%d" % (w, h, bpp)) or {}
     end = next((i for i, line in enumerate(lines) if line.startswith("== exit status")),
                len(lines))
     probe_lines = lines[:end + 1]
     value = probe_preview(probe_lines)
-    drawn = value and preview(args.media, os.path.join(args.work, "vfb-probe-preview-" + screen),
-                              value) or {}
+    drawn = value and preview(args.media, out + "-probe-preview", value) or {}
     seen = [intended.get(page) for page in pages]
     previewed = [drawn.get(page) for page in pages]
     problems = [] if set(seen) - {None} else [
