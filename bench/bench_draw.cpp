@@ -58,6 +58,7 @@ void draw(benchmark::State& state, const bench_picture* picture, int32_t depth, 
     bench_screen_set(depth, setup->picture.width, setup->picture.height);
     fbmem = setup->screen;
     buffersize = static_cast<int>(setup->bytes);
+    screen_layout_for(fbvar, nullptr, &fblayout);  // packed rows from offset 0
     for (auto _ : state) {
         if (way == draw_way::ours) {
             draw_prepared_bitmap(&setup->picture, 0, 0);

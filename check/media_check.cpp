@@ -13,48 +13,107 @@
 
 namespace {
 
-// The fields of a BMP header the reader's public face does not expose.
-struct bmp_peek {
-    uint32_t info_size;    // length of the information header (file bytes 14..17)
-    uint16_t bit_count;    // bits per pixel (28..29)
-    uint32_t compression;  // 0 none, 1 RLE8, 3 bit fields (30..33)
-    bool top_down;         // negative height (22..25): rows stored top row first
-};
-
-constexpr size_t kPeekBytes = 34;
-
-uint32_t le32(const uint8_t* p) {
-    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
-// Reads the header fields of a file the reader has just accepted (so it is at least this long).
-bool peek_header(const std::string& path, bmp_peek* out) {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        return false;
-    }
-    uint8_t bytes[kPeekBytes];
-    bool ok = fread(bytes, 1, kPeekBytes, f) == kPeekBytes;
-    fclose(f);
-    if (!ok) {
-        return false;
-    }
-    out->info_size = le32(bytes + 14);
-    out->bit_count = static_cast<uint16_t>(bytes[28] | bytes[29] << 8);
-    out->compression = le32(bytes + 30);
-    out->top_down = (bytes[25] & 0x80) != 0;
-    return true;
-}
-
-const char* encoding_name(const bmp_peek& peek) {
-    switch (peek.compression) {
+const char* encoding_name(const bmp_seen& seen) {
+    switch (seen.compression) {
         case 1:
             return "rle8";
         case 3:
             return "bitfields";
         default:
-            return peek.bit_count <= 8 ? "palette" : "rgb";
+            return seen.bit_count <= 8 ? "palette" : "rgb";
     }
+}
+
+// A kind of file the reader refuses, in plain words, and what to do instead.
+struct refused_kind {
+    std::string what;
+    const char* way_out;
+};
+
+constexpr char kGiveThePng[] = "give zelt-assets make the PNG";
+constexpr char kSavePlain[] =
+    "save it as an uncompressed BMP (or 8-bit RLE), or give zelt-assets make the PNG";
+constexpr char kSaveWindows[] =
+    "save it as a Windows BMP (40-byte header or longer), or give zelt-assets make the PNG";
+constexpr uint32_t kOs2InfoBytes = 64;  // OS/2 2.x: compression 3 and 4 mean other things there
+
+// A file that does not start with "BM": some other format under a .bmp name.
+refused_kind foreign_kind(const bmp_seen& seen) {
+    const int a = seen.signature[0];
+    const int b = seen.signature[1];
+    if (a == 0x89 && b == 'P') {
+        return {"a PNG file, not a BMP", kGiveThePng};
+    }
+    if (a == 0xFF && b == 0xD8) {
+        return {"a JPEG file, not a BMP", "export it as PNG and give zelt-assets make the PNG"};
+    }
+    if ((a == 'B' && b == 'A') || (a == 'I' && b == 'C') || (a == 'C' && (b == 'I' || b == 'P')) ||
+        (a == 'P' && b == 'T')) {
+        return {"an OS/2 bitmap array, icon or pointer, not a plain BMP", kSaveWindows};
+    }
+    return {"not a BMP file (it does not start with \"BM\")", kGiveThePng};
+}
+
+// A BMP whose depth or compression the reader does not take.
+refused_kind unsupported_kind(const bmp_seen& seen) {
+    const int bits = seen.bit_count;
+    const bool os2 = seen.info_size == kOs2InfoBytes;
+    switch (seen.compression) {
+        case 0:
+            return {std::to_string(bits) + "-bit pixels (the reader takes 1, 4, 8, 16, 24 and 32)",
+                    kSavePlain};
+        case 1:
+            return {"8-bit RLE on a " + std::to_string(bits) + "-bit picture", kSavePlain};
+        case 2:
+            return {"4-bit RLE compression",
+                    "save it without RLE compression, or give zelt-assets make the PNG"};
+        case 3:
+            if (os2) {
+                return {"Huffman coding (an OS/2 fax format)", kSavePlain};
+            }
+            return {"bit fields on a " + std::to_string(bits) + "-bit picture", kSavePlain};
+        case 4:
+            if (os2) {
+                return {"24-bit RLE compression (OS/2)", kSavePlain};
+            }
+            return {"JPEG data inside a BMP", kGiveThePng};
+        case 5:
+            return {"PNG data inside a BMP", kGiveThePng};
+        case 6:
+            return {"bit fields with an alpha mask", kSavePlain};
+        case 11:
+        case 12:
+        case 13:
+            return {"CMYK colours", kSavePlain};
+        default:
+            return {"compression code " + std::to_string(seen.compression), kSavePlain};
+    }
+}
+
+// Names the kind of file refused when what the reader saw tells it; false otherwise.
+bool refused_kind_of(int error, const bmp_seen& seen, refused_kind* kind) {
+    if (seen.signature[0] < 0 || seen.signature[1] < 0) {
+        return false;  // nothing read: the open's own error, or an empty file
+    }
+    if (seen.signature[0] != 'B' || seen.signature[1] != 'M') {
+        *kind = foreign_kind(seen);
+        return true;
+    }
+    if (!seen.header_read) {
+        return false;
+    }
+    if (seen.info_size < 40) {
+        *kind = {seen.info_size == 12
+                     ? "an OS/2 1.x BMP (12-byte header)"
+                     : "a " + std::to_string(seen.info_size) + "-byte header (OS/2 or damaged)",
+                 kSaveWindows};
+        return true;
+    }
+    if (error == ENOTSUP) {
+        *kind = unsupported_kind(seen);
+        return true;
+    }
+    return false;
 }
 
 // How much of a w x h picture drawn at (x, y) the screen cuts off: the same edges as
@@ -95,7 +154,11 @@ std::string folder_path(const std::string& dir, const std::string& name) {
     return path;
 }
 
-std::string refusal_text(int error) {
+std::string refusal_text(int error, const bmp_seen& seen) {
+    refused_kind kind;
+    if (refused_kind_of(error, seen, &kind)) {
+        return kind.what + ", which the program's reader does not take (" + kind.way_out + ")";
+    }
     std::string text = strerror(error);
     switch (error) {
         case EINVAL:
@@ -109,15 +172,38 @@ std::string refusal_text(int error) {
     }
 }
 
-int assets_check(const std::string& dir, const fb_var_screeninfo& screen, int* stops_at) {
+bool is_cut_short(const bmp_seen& seen) {
+    const int64_t rows = seen.height < 0 ? -int64_t{seen.height} : seen.height;
+    return seen.rows_present < rows;
+}
+
+std::string cut_short_text(const bmp_seen& seen) {
+    const int64_t rows = seen.height < 0 ? -int64_t{seen.height} : seen.height;
+    // Rows are stored bottom row first unless the height is negative: the file ends in the
+    // rows at the other edge.
+    std::string text = std::string("cut short: the ") + (seen.height < 0 ? "bottom " : "top ") +
+                       std::to_string(rows - seen.rows_present) + " of " + std::to_string(rows) +
+                       " rows are missing (";
+    if (seen.data_present < seen.data_expected) {
+        text += std::to_string(seen.data_present) + " of " + std::to_string(seen.data_expected) +
+                " bytes of pixel data present";
+    } else {
+        text += "the RLE8 codes end early";
+    }
+    return text + "), shown black";
+}
+
+int assets_check(const std::string& dir, const fb_var_screeninfo& screen, std::string* fault) {
     const int64_t screen_bytes_per_pixel = screen.bits_per_pixel / 8;
     int first_refused = -1;
+    std::string cut_short;  // names of the pictures cut short, in loading order
     for (int i = 0; i < kAssetCount; ++i) {
         std::string name = asset_file_name(i);
         std::string path = dir.empty() ? *asset_table[i].path : folder_path(dir, name);
-        bmp_image* image = bmp_open(path.c_str());
+        bmp_seen seen{};
+        bmp_image* image = bmp_open_seen(path.c_str(), &seen);
         if (image == nullptr) {
-            std::string why = refusal_text(errno);
+            std::string why = refusal_text(errno, seen);
             printf("%s: refused: %s%s\n", name.c_str(), why.c_str(),
                    first_refused < 0 ? "; the program stops loading here" : "");
             if (first_refused < 0) {
@@ -128,30 +214,35 @@ int assets_check(const std::string& dir, const fb_var_screeninfo& screen, int* s
         int64_t w = bmp_width(image);
         int64_t h = bmp_height(image);
         bmp_close(image);
-        bmp_peek peek{};
-        if (!peek_header(path, &peek)) {
-            printf("%s: %s\n", name.c_str(), "changed while being checked");
-            if (first_refused < 0) {
-                first_refused = i;
-            }
-            continue;
+        std::string missing;
+        if (is_cut_short(seen)) {
+            missing = "; " + cut_short_text(seen);
+            cut_short += (cut_short.empty() ? "" : ", ") + name;
         }
         int x = 0, y = 0;
         asset_position(i, &x, &y);
-        printf("%s: %" PRId64 "x%" PRId64 ", %u bpp %s%s, %" PRIu32
-               "-byte header; at (%d,%d) %s, keeps %" PRId64 " bytes\n",
-               name.c_str(), w, h, unsigned{peek.bit_count}, encoding_name(peek),
-               peek.top_down ? " top-down" : "", peek.info_size, x, y,
-               clipping_text(w, h, x, y, screen).c_str(), w * h * screen_bytes_per_pixel);
+        printf("%s: %" PRId64 "x%" PRId64 ", %d bpp %s%s, %" PRIu32
+               "-byte header; at (%d,%d) %s, keeps %" PRId64 " bytes%s\n",
+               name.c_str(), w, h, int{seen.bit_count}, encoding_name(seen),
+               seen.height < 0 ? " top-down" : "", seen.info_size, x, y,
+               clipping_text(w, h, x, y, screen).c_str(), w * h * screen_bytes_per_pixel,
+               missing.c_str());
     }
+    std::string found;
     if (first_refused >= 0) {
         printf("result: the program stops loading at %s\n", asset_file_name(first_refused).c_str());
-        if (stops_at != nullptr) {
-            *stops_at = first_refused;
-        }
-        return kExitStopsLoading;
+        found = "loading stops at " + asset_file_name(first_refused);
+    } else if (!cut_short.empty()) {
+        printf("result: the program plays on a %ux%ux%u screen, but shows %s cut short\n",
+               screen.xres, screen.yres, screen.bits_per_pixel, cut_short.c_str());
+        found = cut_short + " cut short";
+    } else {
+        printf("result: the program plays on a %ux%ux%u screen\n", screen.xres, screen.yres,
+               screen.bits_per_pixel);
+        return kExitPlays;
     }
-    printf("result: the program plays on a %ux%ux%u screen\n", screen.xres, screen.yres,
-           screen.bits_per_pixel);
-    return kExitPlays;
+    if (fault != nullptr) {
+        *fault = found;
+    }
+    return kExitStopsLoading;
 }

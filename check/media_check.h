@@ -8,10 +8,13 @@
 
 #include <string>
 
+#include "image/bmplib.h"
+
 // Exit statuses of the tools that report on a media folder.
-constexpr int kExitPlays = 0;         // the program would load every picture and play
-constexpr int kExitStopsLoading = 1;  // the program would stop at loading (or preview failed)
-constexpr int kExitUsage = 2;         // bad arguments, missing folder, unwritable output
+constexpr int kExitPlays = 0;  // the program would load every picture and play
+// The program would stop at loading or show a picture cut short (or preview failed).
+constexpr int kExitStopsLoading = 1;
+constexpr int kExitUsage = 2;  // bad arguments, missing folder, unwritable output
 
 // File name of asset `index` (0 the title, 1 to 6 the frames), as the table's path ends.
 std::string asset_file_name(int index);
@@ -19,12 +22,22 @@ std::string asset_file_name(int index);
 // `dir`/`name`.
 std::string folder_path(const std::string& dir, const std::string& name);
 
-// Why the reader refused a picture, from the errno bmp_open left: the system's error text,
-// with a hint for the reader's own codes.
-std::string refusal_text(int error);
+// Why the reader refused a picture, from the errno bmp_open_seen left and what it saw: the kind
+// of file in plain words with what to do instead (another format under a .bmp name, an OS/2
+// header, a depth or compression the reader does not take), else the system's error text with
+// a hint for the reader's own codes.
+std::string refusal_text(int error, const bmp_seen& seen);
+
+// Whether an opened picture's file ended before its pixel data did (the reader shows the
+// missing rows black), and a text naming how much is missing: "cut short: the top 3 of 4 rows
+// are missing (...), shown black".
+bool is_cut_short(const bmp_seen& seen);
+std::string cut_short_text(const bmp_seen& seen);
 
 // One line per asset on standard output, then a result line. The pictures are read from `dir`,
 // or, when `dir` is empty, from the table's own paths on the device, exactly as the program
-// opens them. Returns kExitPlays or kExitStopsLoading; in the latter case the index of the
-// picture where loading stops goes to `*stops_at` when `stops_at` is not null.
-int assets_check(const std::string& dir, const fb_var_screeninfo& screen, int* stops_at = nullptr);
+// opens them. Returns kExitPlays, or kExitStopsLoading when loading would stop or a picture is
+// cut short; then a short summary ("loading stops at zeltani02.bmp", "zeltani03.bmp cut short")
+// goes to `*fault` when `fault` is not null.
+int assets_check(const std::string& dir, const fb_var_screeninfo& screen,
+                 std::string* fault = nullptr);

@@ -127,8 +127,8 @@ int parse_screen_description(const char* text, screen_description* out, const ch
         }
     }
     if (expect_word(&p, "pitch=")) {
-        long pitch = read_number(&p, kMaxPitchBytes);
-        if (pitch <= 0 || !part_end(&p)) {
+        long pitch = read_number(&p, kMaxPitchBytes);  // 0: a driver that leaves it unset
+        if (pitch < 0 || !part_end(&p)) {
             return fail(why, "screen pitch must be pitch=BYTES, e.g. pitch=3072");
         }
         out->line_length = static_cast<uint32_t>(pitch);
@@ -142,10 +142,17 @@ int parse_screen_description(const char* text, screen_description* out, const ch
         var->xoffset = static_cast<__u32>(x);
         var->yoffset = static_cast<__u32>(y);
     }
+    if (expect_word(&p, "smem=")) {
+        long smem = read_number(&p, kMaxSmemBytes);
+        if (smem <= 0 || !part_end(&p)) {
+            return fail(why, "screen memory must be smem=BYTES, e.g. smem=7372800");
+        }
+        out->smem_len = static_cast<uint32_t>(smem);
+    }
     if (*p != '\0') {
         return fail(why,
-                    "screen must be WxHxBPP[:RO/RL,GO/GL,BO/BL][:pitch=BYTES][:page=X,Y], in "
-                    "that order");
+                    "screen must be WxHxBPP[:RO/RL,GO/GL,BO/BL][:pitch=BYTES][:page=X,Y]"
+                    "[:smem=BYTES], in that order");
     }
     return 0;
 }
@@ -163,11 +170,12 @@ int format_screen_description(const screen_description& screen, char* out, size_
     }
     out[0] = '\0';
     const fb_var_screeninfo& v = screen.var;
-    bool in_range =
-        v.xres >= 1 && v.xres <= kMaxSide && v.yres >= 1 && v.yres <= kMaxSide &&
-        v.bits_per_pixel >= 1 && v.bits_per_pixel <= kMaxDepth && channel_in_range(v.red) &&
-        channel_in_range(v.green) && channel_in_range(v.blue) && screen.line_length >= 1 &&
-        screen.line_length <= kMaxPitchBytes && v.xoffset <= kMaxSide && v.yoffset <= kMaxSide;
+    bool in_range = v.xres >= 1 && v.xres <= kMaxSide && v.yres >= 1 && v.yres <= kMaxSide &&
+                    v.bits_per_pixel >= 1 && v.bits_per_pixel <= kMaxDepth &&
+                    channel_in_range(v.red) && channel_in_range(v.green) &&
+                    channel_in_range(v.blue) && screen.line_length >= 1 &&
+                    screen.line_length <= kMaxPitchBytes && v.xoffset <= kMaxSide &&
+                    v.yoffset <= kMaxSide && screen.smem_len <= kMaxSmemBytes;
     if (!in_range) {
         return -1;
     }
@@ -180,6 +188,9 @@ int format_screen_description(const screen_description& screen, char* out, size_
     if (n >= 0 && (v.xoffset != 0 || v.yoffset != 0) && static_cast<size_t>(n) < size) {
         n += std::snprintf(out + n, size - static_cast<size_t>(n), ":page=%u,%u", v.xoffset,
                            v.yoffset);
+    }
+    if (n >= 0 && screen.smem_len != 0 && static_cast<size_t>(n) < size) {
+        n += std::snprintf(out + n, size - static_cast<size_t>(n), ":smem=%u", screen.smem_len);
     }
     if (n < 0 || static_cast<size_t>(n) >= size) {
         out[0] = '\0';

@@ -29,14 +29,26 @@ bool seek_data(FILE* file, const bmp_image* image) {
 }
 
 // Reads rows stored top row first into their bottom-up places, one row at a time, so that only
-// the rows the file holds are touched. Returns false on a read error.
-bool read_top_down(FILE* file, uint8_t* pixels, size_t stride, size_t rows) {
+// the rows the file holds are touched; `*read` counts the bytes that arrived. Returns false on a
+// read error.
+bool read_top_down(FILE* file, uint8_t* pixels, size_t stride, size_t rows, size_t* read) {
     for (size_t i = 0; i < rows; ++i) {
-        if (fread(pixels + (rows - 1 - i) * stride, 1, stride, file) != stride) {
+        const size_t got = fread(pixels + (rows - 1 - i) * stride, 1, stride, file);
+        *read += got;
+        if (got != stride) {
             return !ferror(file);
         }
     }
     return true;
+}
+
+// Rows whose pixels lie within the first `read` bytes of rows `stride` bytes apart; a last row
+// that lacks only its padding counts.
+int32_t rows_within(const bmp_image* image, size_t read) {
+    const auto stride = static_cast<size_t>(image->row_stride);
+    const size_t pixel_bytes = (static_cast<size_t>(image->width) * image->bit_count + 7) / 8;
+    const size_t rows = read / stride + (read % stride >= pixel_bytes ? 1 : 0);
+    return static_cast<int32_t>(std::min(rows, static_cast<size_t>(image->height)));
 }
 
 int read_uncompressed(FILE* file, bmp_image* image, size_t rows) {
@@ -50,17 +62,22 @@ int read_uncompressed(FILE* file, bmp_image* image, size_t rows) {
     // a short file does not hold stays zero.
     const bool top_down = image->height < 0;
     image->height = static_cast<int32_t>(rows);  // from here on rows are stored bottom row first
+    image->data_expected = static_cast<int64_t>(bytes);
     if (!seek_data(file, image)) {
         return 0;
     }
+    size_t read = 0;
+    bool ok = true;
     if (top_down) {
-        if (!read_top_down(file, image->pixels, static_cast<size_t>(image->row_stride), rows)) {
-            return -1;
-        }
-    } else if (fread(image->pixels, 1, bytes, file) != bytes && ferror(file)) {
-        return -1;
+        ok =
+            read_top_down(file, image->pixels, static_cast<size_t>(image->row_stride), rows, &read);
+    } else {
+        read = fread(image->pixels, 1, bytes, file);
+        ok = read == bytes || !ferror(file);
     }
-    return 0;
+    image->data_present = static_cast<int64_t>(read);
+    image->rows_present = rows_within(image, read);
+    return ok ? 0 : -1;
 }
 
 // Bytes the file holds from the pixel data to its end.
@@ -80,6 +97,7 @@ int read_rle8(FILE* file, bmp_image* image) {
     }
     // The compressed buffer never exceeds what the file holds, nor the allocation limit.
     int64_t wanted = image->image_size != 0 ? int64_t{image->image_size} : available;
+    image->data_expected = wanted;
     wanted = std::min({wanted, available, kMaxPixelBytes});
     const size_t pixel_bytes = static_cast<size_t>(image->width) * image->height;
     image->pixels = static_cast<uint8_t*>(calloc(pixel_bytes, 1));
@@ -102,6 +120,10 @@ int read_rle8(FILE* file, bmp_image* image) {
         if (ferror(file)) {
             return -1;
         }
+    }
+    image->data_present = static_cast<int64_t>(packed_bytes);
+    if (image->image_size == 0) {
+        image->data_expected = image->data_present;  // the header gives no size to miss
     }
     rle8_decoding(image, packed_bytes);
     // Lookups read only the expanded rows: the compressed bytes go now rather than at bmp_close,

@@ -54,9 +54,28 @@ void install_lookup(bmp_image* image) {
     calculate_boffset(image);
 }
 
+// Copies what the reading steps saw into the caller's record. The header fields are those of
+// the file (a top-down height is still negative until the data step).
+void report_seen(const bmp_image* image, int32_t stored_height, bmp_seen* seen) {
+    seen->signature[0] = image->signature[0];
+    seen->signature[1] = image->signature[1];
+    seen->header_read = image->header_read;
+    seen->info_size = image->info_size;
+    seen->width = image->width;
+    seen->height = stored_height;
+    seen->bit_count = image->bit_count;
+    seen->compression = image->compression;
+    seen->data_expected = image->data_expected;
+    seen->data_present = image->data_present;
+    seen->rows_present = image->rows_present;
+}
+
 }  // namespace
 
-bmp_image* bmp_open(const char* path) {
+bmp_image* bmp_open_seen(const char* path, bmp_seen* seen) {
+    *seen = bmp_seen{};
+    seen->signature[0] = -1;
+    seen->signature[1] = -1;
     FILE* file = fopen(path, "rb");
     if (file == nullptr) {
         return nullptr;  // errno is the open's own
@@ -67,17 +86,26 @@ bmp_image* bmp_open(const char* path) {
         errno = ENOMEM;
         return nullptr;
     }
-    if (bmp_readheader(file, image) != 0 || allocate_table(image) != 0 ||
-        bmp_readpalette(file, image) != 0 || bmp_readdata(file, image) != 0) {
+    const bool header_ok = bmp_readheader(file, image) == 0;
+    const int32_t stored_height = image->height;  // the data step makes it positive
+    if (!header_ok || allocate_table(image) != 0 || bmp_readpalette(file, image) != 0 ||
+        bmp_readdata(file, image) != 0) {
         const int error = errno;
+        report_seen(image, stored_height, seen);
         bmp_close(image);
         fclose(file);
         errno = error;
         return nullptr;
     }
     install_lookup(image);
+    report_seen(image, stored_height, seen);
     fclose(file);
     return image;
+}
+
+bmp_image* bmp_open(const char* path) {
+    bmp_seen seen{};
+    return bmp_open_seen(path, &seen);
 }
 
 void bmp_close(bmp_image* image) {

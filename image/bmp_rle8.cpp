@@ -22,6 +22,8 @@ void rle8_decoding(bmp_image* image, size_t packed_bytes) {
     size_t pos = 0;
     size_t row = 0;
     size_t column = 0;  // kept at most `width`: anything further right is dropped anyway
+    // Until the codes run out early, every row counts as present.
+    image->rows_present = image->height;
     while (row < height && packed_bytes - pos >= 2) {
         const uint8_t count = in[pos];
         const uint8_t code = in[pos + 1];
@@ -38,7 +40,7 @@ void rle8_decoding(bmp_image* image, size_t packed_bytes) {
             return;
         } else if (code == kDelta) {
             if (packed_bytes - pos < 2) {
-                return;
+                break;
             }
             column = std::min(width, column + in[pos]);
             row += in[pos + 1];
@@ -50,10 +52,15 @@ void rle8_decoding(bmp_image* image, size_t packed_bytes) {
             memcpy(out + column, in + pos, end - column);
             column = end;
             if (present < code) {
-                return;
+                break;
             }
             pos += code + (code & 1u);
             pos = std::min(pos, packed_bytes);
         }
+    }
+    if (row < height) {
+        // The codes ran out without an end code: the rows from here up were never reached (a
+        // row already written to its last pixel counts as present).
+        image->rows_present = static_cast<int32_t>(row + (column == width ? 1 : 0));
     }
 }

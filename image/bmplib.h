@@ -20,6 +20,28 @@ struct bmp_image;
 // (the open's own error, EINVAL, ENOTSUP, EFBIG or ENOMEM); prints nothing.
 bmp_image* bmp_open(const char* path);
 
+// What one open saw of a file, filled as far as the reading got, whether the file opened or not:
+// enough for a caller to name the kind of file refused, or how much of an opened one is missing.
+struct bmp_seen {
+    int32_t signature[2];  // the file's first two bytes; -1 where it ends before them
+    bool header_read;      // the 52 header bytes after the signature were all there
+    // The header's fields as stored; zero unless header_read.
+    uint32_t info_size;
+    int32_t width;
+    int32_t height;  // negative for rows stored top row first
+    int16_t bit_count;
+    uint32_t compression;
+    // Pixel data, set once the file opened. Bytes the rows need (RLE8: the compressed bytes the
+    // header gives, or those present when it gives none) and the bytes the file held of them.
+    int64_t data_expected;
+    int64_t data_present;
+    // Rows whose pixels the file held in full; the others the reader leaves black.
+    int32_t rows_present;
+};
+
+// bmp_open, also filling `*seen` (never null) with what the reading saw.
+bmp_image* bmp_open_seen(const char* path, bmp_seen* seen);
+
 // Frees everything the handle owns, then the handle. `image` is never null.
 void bmp_close(bmp_image* image);
 

@@ -68,8 +68,11 @@ void animation_phase() {
 }
 
 void draw_cycle(int frame) {
-    draw_prepared_bitmap(&background, kTitleX, kTitleY);
-    draw_prepared_bitmap(animation_frames[frame], kFrameX, kFrameY);
+    // The title goes everywhere but where the frame is about to go: that part of a screen that
+    // is being scanned out never shows the bare title in between.
+    const prepared_bitmap* picture = animation_frames[frame];
+    draw_prepared_bitmap_around(&background, kTitleX, kTitleY, picture, kFrameX, kFrameY);
+    draw_prepared_bitmap(picture, kFrameX, kFrameY);
 }
 
 void animation_release() {

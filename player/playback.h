@@ -19,6 +19,8 @@ void animation_phase();
 void animation_release();
 
 // Draws what one cycle of the animation puts on the screen: the title at its position, then
-// frame `frame` (0 to 5) over it at the frame position, both cut at the screen's edges. The UI
-// thread draws every cycle through it, and so does the preview of a media folder.
+// frame `frame` (0 to 5) over it at the frame position, both cut at the screen's edges. The
+// title is copied around the frame's place, never into it, so the frame's part of the screen
+// goes straight from one frame to the next. The UI thread draws every cycle through it, and so
+// does the preview of a media folder.
 void draw_cycle(int frame);

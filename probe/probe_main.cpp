@@ -9,8 +9,10 @@
 
 #include "check/media_check.h"
 #include "check/screen_format.h"
+#include "probe/probe_console.h"
 #include "probe/probe_screen.h"
 #include "probe/probe_shell.h"
+#include "screen/screen_layout.h"
 
 namespace {
 
@@ -37,7 +39,14 @@ constexpr char kHelp[] =
 // The host command that shows what this screen will display, when the preview can draw it.
 void print_preview_command(const probe_screen& s) {
     const uint32_t depth = s.var.bits_per_pixel;
-    screen_description d{s.var, s.fix.line_length};
+    screen_layout layout{};
+    fb_fix_screeninfo unbounded = s.fix;
+    unbounded.smem_len = 0;
+    const int fits = screen_layout_for(s.var, &unbounded, &layout);
+    // The memory size matters to the preview only where it keeps the player from the page.
+    const bool memory_matters =
+        fits == 0 && s.fix.smem_len != 0 && s.fix.smem_len < layout.map_bytes;
+    screen_description d{s.var, s.fix.line_length, memory_matters ? s.fix.smem_len : 0};
     char value[kScreenTextBytes];
     if ((depth != 16 && depth != 24 && depth != 32) ||
         format_screen_description(d, value, sizeof value) < 0) {
@@ -56,23 +65,24 @@ int probe() {
     std::printf("zelt-probe: what zelt-animation will do on this device\n");
     std::string faults;
     const probe_screen screen = probe_read_screen();
-    int stops_at = -1;
-    if (!screen.described) {
+    if (screen.failed != probe_step::none) {
         probe_report_unreadable(screen);
         // Without the variable description the player stops before loading; without the fixed
         // one the probe cannot tell what the screen will show.
         std::printf("pictures: not checked\n");
     } else {
         probe_judge_screen(screen, &faults);
+        probe_note_consoles();
         std::printf("pictures in /ZELT/media/, opened with the player's reader:\n");
-        if (assets_check("", screen.var, &stops_at) != kExitPlays) {
-            probe_add_fault(&faults, "loading stops at " + asset_file_name(stops_at));
+        std::string picture_fault;
+        if (assets_check("", screen.var, &picture_fault) != kExitPlays) {
+            probe_add_fault(&faults, picture_fault);
         }
     }
     probe_judge_shell(&faults);
-    if (!screen.described) {
+    if (screen.failed != probe_step::none) {
         // The player itself needs only the variable description.
-        std::fputs(std::strcmp(screen.step, "FBIOGET_FSCREENINFO") == 0
+        std::fputs(screen.failed == probe_step::describe_fixed
                        ? "verdict: cannot tell: the driver does not give its row pitch, memory "
                          "size and visual\n"
                        : "verdict: cannot look at a framebuffer: the player shows nothing here\n",

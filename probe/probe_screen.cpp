@@ -6,10 +6,12 @@
 
 #include <cerrno>
 #include <cinttypes>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
-#include "check/screen_format.h"
+#include "screen/pixel_pack.h"
+#include "screen/screen_layout.h"
 
 namespace {
 
@@ -17,7 +19,8 @@ constexpr const char* kFramebufferPath = "/dev/graphics/fb0";
 constexpr uint32_t kBitsPerByte = 8;
 constexpr uint32_t kChannelBits = 8;
 
-// Where the player's 24- and 32-bit pixels hold each channel (bytes b, g, r[, 0xFF]).
+// Where the player's 24- and 32-bit pixels hold each channel when it cannot follow the fields
+// (bytes b, g, r[, 0xFF]).
 constexpr uint32_t kPlayerBlueOffset = 0;
 constexpr uint32_t kPlayerGreenOffset = 8;
 constexpr uint32_t kPlayerRedOffset = 16;
@@ -30,7 +33,7 @@ const char* visual_name(uint32_t visual) {
     return visual < sizeof kNames / sizeof kNames[0] ? kNames[visual] : "unknown";
 }
 
-// What a screen channel reads of a pixel the player stored at 24 or 32 bits.
+// What a screen channel reads of a pixel the player stored in that fixed order.
 enum class channel_source { blue, green, red, fill, nothing, mix };
 
 channel_source source_of(const fb_bitfield& f, uint32_t depth) {
@@ -71,118 +74,178 @@ const char* source_text(channel_source source) {
     }
 }
 
-// 24 and 32 bits: the player ignores the channel fields and stores b, g, r.
-void judge_byte_channels(const fb_var_screeninfo& v, std::string* faults) {
+const char* const kChannelNames[3] = {"red", "green", "blue"};
+
+// 24 and 32 bits: the player packs each colour at its field where the fields describe a pixel
+// of the depth; otherwise it stores b, g, r[, 0xFF], and the line says what each field shows.
+void judge_wide_channels(const fb_var_screeninfo& v, std::string* faults) {
+    if (channel_fields_fit(v)) {
+        std::printf(
+            "ok: channels red %u/%u, green %u/%u, blue %u/%u: the player packs each colour at "
+            "its field%s\n",
+            v.red.offset, v.red.length, v.green.offset, v.green.length, v.blue.offset,
+            v.blue.length, v.bits_per_pixel == 32 ? " and sets the other bits (opaque)" : "");
+        return;
+    }
     const fb_bitfield* fields[3] = {&v.red, &v.green, &v.blue};
     const channel_source wanted[3] = {channel_source::red, channel_source::green,
                                       channel_source::blue};
-    const char* const names[3] = {"red", "green", "blue"};
     channel_source seen[3];
     std::string misplaced;
     for (int i = 0; i < 3; ++i) {
         seen[i] = source_of(*fields[i], v.bits_per_pixel);
         if (seen[i] != wanted[i]) {
             misplaced += misplaced.empty() ? "" : ", ";
-            misplaced += std::string(names[i]) + " shows " + source_text(seen[i]);
+            misplaced += std::string(kChannelNames[i]) + " shows " + source_text(seen[i]);
         }
     }
-    const char* stored = v.bits_per_pixel == 32 ? "b, g, r, 0xFF" : "b, g, r";
-    if (misplaced.empty()) {
-        std::printf(
-            "ok: channels red %u/%u, green %u/%u, blue %u/%u are where the player puts "
-            "them (bytes %s)\n",
-            v.red.offset, v.red.length, v.green.offset, v.green.length, v.blue.offset,
-            v.blue.length, stored);
-        return;
-    }
-    const bool swapped = seen[0] == channel_source::blue && seen[1] == channel_source::green &&
-                         seen[2] == channel_source::red;
     std::printf(
-        "wrong: channels red %u/%u, green %u/%u, blue %u/%u, but the player stores "
-        "bytes %s (red 16/8, green 8/8, blue 0/8): %s%s\n",
+        "wrong: channels red %u/%u, green %u/%u, blue %u/%u describe no %u-bit pixel (a field "
+        "without bits, past the pixel or sharing bits), so the player stores bytes %s: %s\n",
         v.red.offset, v.red.length, v.green.offset, v.green.length, v.blue.offset, v.blue.length,
-        stored, swapped ? "red and blue swapped: " : "", misplaced.c_str());
-    probe_add_fault(faults, swapped ? "red and blue swapped" : "colours wrong");
+        v.bits_per_pixel, v.bits_per_pixel == 32 ? "b, g, r, 0xFF" : "b, g, r", misplaced.c_str());
+    probe_add_fault(faults, "colours wrong");
 }
 
-// 16 bits: the player packs each channel at its offset, so each needs bits within the pixel.
+// 16 bits: the player packs each channel at its field, keeping what lies within the pixel.
 void judge_packed_channels(const fb_var_screeninfo& v, std::string* faults) {
-    const fb_bitfield* fields[3] = {&v.red, &v.green, &v.blue};
-    const char* const names[3] = {"red", "green", "blue"};
-    bool ok = true;
-    for (int i = 0; i < 3; ++i) {
-        if (fields[i]->length == 0 || fields[i]->offset >= v.bits_per_pixel) {
-            std::printf(
-                "wrong: channels: %s %u/%u has no bits in the 16-bit pixel: pictures "
-                "show without %s\n",
-                names[i], fields[i]->offset, fields[i]->length, names[i]);
-            ok = false;
-        }
-    }
-    if (ok) {
+    if (channel_fields_fit(v)) {
         std::printf(
-            "ok: channels red %u/%u, green %u/%u, blue %u/%u each have bits, and the "
-            "player packs them there\n",
+            "ok: channels red %u/%u, green %u/%u, blue %u/%u each have bits of their own, and "
+            "the player packs them there\n",
             v.red.offset, v.red.length, v.green.offset, v.green.length, v.blue.offset,
             v.blue.length);
-    } else {
-        probe_add_fault(faults, "a channel missing");
-    }
-}
-
-void judge_rows(const fb_var_screeninfo& v, const fb_fix_screeninfo& f, std::string* faults) {
-    const uint64_t packed = packed_row_bytes(v);
-    const uint32_t pixel_bytes = v.bits_per_pixel / kBitsPerByte;
-    if (f.line_length == packed) {
-        std::printf(
-            "ok: rows: line_length %u bytes is the packed row the player writes (%u px x "
-            "%u bytes)\n",
-            f.line_length, v.xres, pixel_bytes);
         return;
     }
-    const bool longer = f.line_length > packed;
-    const uint64_t step = longer ? f.line_length - packed : packed - f.line_length;
+    const fb_bitfield* fields[3] = {&v.red, &v.green, &v.blue};
+    for (int i = 0; i < 3; ++i) {
+        const fb_bitfield& f = *fields[i];
+        const char* name = kChannelNames[i];
+        if (f.length == 0 || f.offset >= v.bits_per_pixel) {
+            std::printf(
+                "wrong: channels: %s %u/%u has no bits in the 16-bit pixel: pictures show "
+                "without %s\n",
+                name, f.offset, f.length, name);
+        } else if (uint64_t{f.offset} + f.length > v.bits_per_pixel) {
+            std::printf(
+                "wrong: channels: %s %u/%u reaches past bit 15 of the pixel: its top bits are "
+                "lost, so the pictures' %s shows wrong\n",
+                name, f.offset, f.length, name);
+        }
+        for (int j = i + 1; j < 3; ++j) {
+            const fb_bitfield& g = *fields[j];
+            const bool share = f.length != 0 && g.length != 0 && f.offset < g.offset + g.length &&
+                               g.offset < f.offset + f.length;
+            if (share) {
+                std::printf(
+                    "wrong: channels: %s %u/%u and %s %u/%u share bits: the pictures' %s and "
+                    "%s mix there\n",
+                    name, f.offset, f.length, kChannelNames[j], g.offset, g.length, name,
+                    kChannelNames[j]);
+            }
+        }
+    }
+    probe_add_fault(faults, "colours wrong");
+}
+
+// Rows: the player steps rows by the layout's pitch; the screen scans them line_length apart.
+void judge_rows(const fb_var_screeninfo& v, const fb_fix_screeninfo& f, const screen_layout& layout,
+                std::string* faults) {
+    const uint32_t pixel_bytes = v.bits_per_pixel / kBitsPerByte;
+    if (f.line_length == 0) {
+        std::printf(
+            "ok: rows: line_length 0 (not given): the player steps rows by the packed row, "
+            "%" PRIu64 " bytes (%u px x %u bytes)\n",
+            layout.pitch, v.xres, pixel_bytes);
+        return;
+    }
+    if (f.line_length == layout.pitch) {
+        std::printf("ok: rows: line_length %u bytes; the player steps rows by it\n", f.line_length);
+        return;
+    }
+    const bool longer = f.line_length > layout.pitch;
+    const uint64_t step = longer ? f.line_length - layout.pitch : layout.pitch - f.line_length;
     char pixels[32] = "";
     if (pixel_bytes != 0 && step % pixel_bytes == 0) {
         std::snprintf(pixels, sizeof pixels, " (%" PRIu64 " px)", step / pixel_bytes);
     }
-    std::printf("wrong: rows: line_length %u bytes, but the player writes rows of %" PRIu64
-                " bytes (%u px x %u bytes) back to back: each picture row lands %" PRIu64
+    std::printf("wrong: rows: line_length %u bytes, but the player steps rows by %" PRIu64
+                " bytes: each picture row lands %" PRIu64
                 " bytes%s further %s than the one above, so the pictures lean\n",
-                f.line_length, packed, v.xres, pixel_bytes, step, pixels,
-                longer ? "left" : "right");
-    probe_add_fault(faults, "rows padded");
+                f.line_length, layout.pitch, step, pixels, longer ? "left" : "right");
+    probe_add_fault(faults, "rows misplaced");
 }
 
-void judge_memory(const fb_var_screeninfo& v, const fb_fix_screeninfo& f, std::string* faults) {
-    const uint64_t mapping = packed_row_bytes(v) * v.yres;
-    if (mapping == 0) {
+// Memory: what the player maps (the one rule the player itself follows), against smem_len.
+void judge_memory(const fb_var_screeninfo& v, const fb_fix_screeninfo& f,
+                  const screen_layout& layout, int laid_out, std::string* faults) {
+    if (v.bits_per_pixel < kBitsPerByte) {
         return;  // the depth's own line says the player maps nothing
     }
-    if (f.smem_len >= mapping) {
-        std::printf("ok: memory: smem_len %u bytes holds the player's mapping of %" PRIu64
-                    " bytes\n",
-                    f.smem_len, mapping);
+    if (laid_out != 0) {
+        if (layout.map_bytes == 0) {
+            std::printf(
+                "wrong: memory: a screen of %u x %u pixels: the player maps nothing; it reports "
+                "\"fb0 dev mmap\" and shows nothing\n",
+                v.xres, v.yres);
+        } else {
+            std::printf("wrong: memory: the player's mapping would be %" PRIu64
+                        " bytes, more than it can map (%d): it reports \"fb0 dev mmap\" and "
+                        "shows nothing\n",
+                        layout.map_bytes, INT_MAX);
+        }
+        probe_add_fault(faults, "screen cannot be mapped");
         return;
     }
-    std::printf("wrong: memory: smem_len %u bytes is smaller than the player's mapping of %" PRIu64
-                " bytes: the driver refuses the mapping, the player reports \"fb0 dev mmap\" and "
-                "shows nothing\n",
-                f.smem_len, mapping);
-    probe_add_fault(faults, "screen memory too small");
+    if (f.smem_len != 0 && f.smem_len < layout.map_bytes) {
+        std::printf(
+            "wrong: memory: smem_len %u bytes is smaller than the player's mapping of "
+            "%" PRIu64
+            " bytes: the driver refuses the mapping, the player reports \"fb0 dev mmap\" "
+            "and shows nothing\n",
+            f.smem_len, layout.map_bytes);
+        probe_add_fault(faults, "screen memory too small");
+        return;
+    }
+    if (layout.basis == screen_basis::beyond_memory) {
+        screen_layout page{};
+        fb_fix_screeninfo unbounded = f;
+        unbounded.smem_len = 0;
+        const int ignored = screen_layout_for(v, &unbounded, &page);
+        (void)ignored;
+        std::printf(
+            "wrong: memory: smem_len %u bytes does not reach the end of the shown page "
+            "(%" PRIu64 " bytes): the player keeps to packed rows from offset 0 and maps %" PRIu64
+            " bytes\n",
+            f.smem_len, page.map_bytes, layout.map_bytes);
+        probe_add_fault(faults, "screen memory smaller than the shown page");
+        return;
+    }
+    if (f.smem_len == 0) {
+        std::printf("ok: memory: smem_len 0 (not given): the player maps %" PRIu64 " bytes\n",
+                    layout.map_bytes);
+        return;
+    }
+    std::printf("ok: memory: smem_len %u bytes holds the player's mapping of %" PRIu64 " bytes\n",
+                f.smem_len, layout.map_bytes);
 }
 
-void judge_page(const fb_var_screeninfo& v, const fb_fix_screeninfo& f, std::string* faults) {
+// Page: the player draws at the layout's origin; the screen shows its page at its offsets.
+void judge_page(const fb_var_screeninfo& v, const screen_layout& layout, std::string* faults) {
     if (v.xoffset == 0 && v.yoffset == 0) {
-        std::printf("ok: page: the visible page starts at (0,0), where the player draws\n");
+        std::printf("ok: page: the shown page starts at (0,0), where the player draws\n");
         return;
     }
-    const uint64_t start = uint64_t{v.yoffset} * f.line_length +
-                           uint64_t{v.xoffset} * (v.bits_per_pixel / kBitsPerByte);
-    std::printf("wrong: page: the visible page starts at (%u,%u), %" PRIu64
-                " bytes into the screen memory, but the player draws at (0,0) with no panning: "
-                "its pictures land in a page that is not shown\n",
-                v.xoffset, v.yoffset, start);
+    if (layout.basis == screen_basis::driver) {
+        std::printf("ok: page: the shown page starts at (%u,%u), %" PRIu64
+                    " bytes into the screen memory; the player draws there\n",
+                    v.xoffset, v.yoffset, layout.origin);
+        return;
+    }
+    std::printf(
+        "wrong: page: the shown page starts at (%u,%u), but the player draws at offset 0 "
+        "while another page is shown (the memory does not hold the shown page)\n",
+        v.xoffset, v.yoffset);
     probe_add_fault(faults, "another page shown");
 }
 
@@ -235,18 +298,16 @@ probe_screen probe_read_screen() {
     // owns the display.
     int fd = open(kFramebufferPath, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        s.step = "open";
+        s.failed = probe_step::open;
         s.error = errno;
         return s;
     }
     if (ioctl(fd, FBIOGET_VSCREENINFO, &s.var) < 0) {
-        s.step = "FBIOGET_VSCREENINFO";
+        s.failed = probe_step::describe;
         s.error = errno;
     } else if (ioctl(fd, FBIOGET_FSCREENINFO, &s.fix) < 0) {
-        s.step = "FBIOGET_FSCREENINFO";
+        s.failed = probe_step::describe_fixed;
         s.error = errno;
-    } else {
-        s.described = true;
     }
     close(fd);
     return s;
@@ -254,7 +315,7 @@ probe_screen probe_read_screen() {
 
 void probe_report_unreadable(const probe_screen& s) {
     const char* text = std::strerror(s.error);
-    if (std::strcmp(s.step, "open") == 0) {
+    if (s.failed == probe_step::open) {
         std::printf(
             "framebuffer %s: cannot be opened: %s\n"
             "wrong: the player reports \"fb0 dev open: %s\", shows nothing and hands "
@@ -262,9 +323,10 @@ void probe_report_unreadable(const probe_screen& s) {
             kFramebufferPath, text, text);
         return;
     }
-    std::printf("framebuffer %s: opened read-only, but %s fails: %s\n", kFramebufferPath, s.step,
-                text);
-    if (std::strcmp(s.step, "FBIOGET_VSCREENINFO") == 0) {
+    const bool variable = s.failed == probe_step::describe;
+    std::printf("framebuffer %s: opened read-only, but %s fails: %s\n", kFramebufferPath,
+                variable ? "FBIOGET_VSCREENINFO" : "FBIOGET_FSCREENINFO", text);
+    if (variable) {
         std::printf(
             "wrong: the player reports \"fb0 dev ioctl: %s\", shows nothing and hands "
             "off\n",
@@ -286,15 +348,17 @@ void probe_judge_screen(const probe_screen& s, std::string* faults) {
     std::printf("  line_length %u, smem_len %u, visual %s\n", f.line_length, f.smem_len,
                 visual_name(f.visual));
     const bool drawn = judge_depth(v, faults);
-    judge_memory(v, f, faults);
-    if (drawn) {
-        // Where rows, page and channels lie matters only for a depth the player draws at.
-        judge_rows(v, f, faults);
-        judge_page(v, f, faults);
+    screen_layout layout{};
+    const int laid_out = screen_layout_for(v, &f, &layout);
+    judge_memory(v, f, layout, laid_out, faults);
+    if (drawn && laid_out == 0) {
+        // Where rows, page and channels lie matters only where the player draws.
+        judge_rows(v, f, layout, faults);
+        judge_page(v, layout, faults);
         if (v.bits_per_pixel == 16) {
             judge_packed_channels(v, faults);
         } else {
-            judge_byte_channels(v, faults);
+            judge_wide_channels(v, faults);
         }
     }
     judge_visual(f, faults);

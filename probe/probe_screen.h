@@ -1,19 +1,21 @@
 // The probe's look at the framebuffer: the two descriptions the driver gives, read through a
 // read-only handle (no mapping, no mode change, no panning), and what each of their facts means
-// for the player, whose screen model is fixed: xres x yres pixels of depth / 8 bytes packed
-// back to back from offset 0, 32-bit pixels stored as bytes b, g, r, 0xFF, 24-bit as b, g, r,
-// the first page shown.
+// for the player, which lays its pictures out by the same rule it uses on the device
+// (screen_layout_for): rows the driver's line_length apart, on the shown page, each colour at
+// its channel field, as far as the driver's memory holds that page.
 #pragma once
 
 #include <linux/fb.h>
 
 #include <string>
 
+// The step of reading the screen that failed.
+enum class probe_step { none, open, describe, describe_fixed };
+
 // What the driver said, or why it could not be asked.
 struct probe_screen {
-    bool described;    // the device opened and both descriptions were read
-    const char* step;  // otherwise the step that failed: "open", "FBIOGET_VSCREENINFO", ...
-    int error;         // and its errno
+    probe_step failed;  // none: the device opened and both descriptions were read
+    int error;          // the failed step's errno
     fb_var_screeninfo var;
     fb_fix_screeninfo fix;
 };

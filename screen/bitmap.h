@@ -24,8 +24,16 @@ struct prepared_bitmap {
 int prepare_bitmap(const bmp_image* image, prepared_bitmap* out);
 
 // Copies `picture` into the mapped screen with its top-left corner at (x, y), cut at the
-// screen's right and bottom edges. Never writes outside the mapping.
+// screen's right and bottom edges: rows go to the shown page (fblayout.origin), one pitch
+// apart. Never writes outside the mapping.
 void draw_prepared_bitmap(const prepared_bitmap* picture, int x, int y);
+
+// Copies `picture` as draw_prepared_bitmap does, except for the part of the screen that `cover`
+// drawn at (cover_x, cover_y) will take: that part is left as it is, so that a picture about to
+// be drawn over another never shows the one beneath it in between. With a cover that draws
+// nothing the whole picture is copied.
+void draw_prepared_bitmap_around(const prepared_bitmap* picture, int x, int y,
+                                 const prepared_bitmap* cover, int cover_x, int cover_y);
 
 // Converts `image` straight into `dest`, a buffer laid out like a screen described by `screen`,
 // with the picture's top-left corner at (x, y), cut at that screen's edges.

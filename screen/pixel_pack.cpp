@@ -30,67 +30,89 @@ inline uint8_t blue_of(bmp_color c) {
 // bytes b, g, r, 0: one store per pixel instead of one per byte.
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "pixels are packed little-endian");
 
-// One pixel of a screen `Bits` deep, packed into drawn_pixel_bytes(Bits) bytes at `dest`.
-template <uint32_t Bits>
-void pack(uint8_t* dest, bmp_color color, const pixel_format* f);
+// The usual places of the channels at 24 and 32 bits: a colour 0x00RRGGBB as it is.
+constexpr fb_bitfield kUsualRed{16, 8, 0};
+constexpr fb_bitfield kUsualGreen{8, 8, 0};
+constexpr fb_bitfield kUsualBlue{0, 8, 0};
 
-template <>
-inline void pack<32>(uint8_t* dest, bmp_color color, const pixel_format*) {
+// One pixel packed into `Bytes` bytes at `dest`, the low bytes of a little-endian value.
+using pack_fn = void (*)(uint8_t* dest, bmp_color color, const pixel_format* f);
+
+// The usual order, b, g, r and at 32 bits 0xFF: the colour itself with the top byte set.
+template <uint32_t Bytes>
+inline void pack_usual(uint8_t* dest, bmp_color color, const pixel_format*) {
     const uint32_t pixel = color | kOpaqueAlpha << 24;
-    memcpy(dest, &pixel, sizeof pixel);
+    memcpy(dest, &pixel, Bytes);
 }
 
-template <>
-inline void pack<24>(uint8_t* dest, bmp_color color, const pixel_format*) {
-    memcpy(dest, &color, 3);  // b, g, r
+// Each channel at its field, through the tables.
+template <uint32_t Bytes>
+inline void pack_fields(uint8_t* dest, bmp_color color, const pixel_format* f) {
+    const uint32_t pixel =
+        f->fill | f->red[red_of(color)] | f->green[green_of(color)] | f->blue[blue_of(color)];
+    memcpy(dest, &pixel, Bytes);
 }
 
-template <>
-inline void pack<16>(uint8_t* dest, bmp_color color, const pixel_format* f) {
-    const auto pixel = static_cast<uint16_t>(f->red[red_of(color)] | f->green[green_of(color)] |
-                                             f->blue[blue_of(color)]);
-    memcpy(dest, &pixel, sizeof pixel);
+// The bits of a pixel `bits` wide.
+constexpr uint32_t pixel_mask(uint32_t bits) {
+    return bits >= 32 ? ~uint32_t{0} : (uint32_t{1} << bits) - 1;
 }
 
-// One 8-bit channel cut to its top `length` bits and moved to `offset`. Drivers may describe
-// channels the 16 bits cannot hold; such a channel contributes nothing rather than shifting
-// by 32 or more, and one wider than 8 bits is widened instead of shifted by a negative count.
-void fill_channel(const fb_bitfield& field, uint16_t (&table)[kChannelValues]) {
+// One 8-bit channel cut to its top `length` bits and moved to `offset`, within a pixel `bits`
+// wide. Drivers may describe channels the pixel cannot hold; such a channel contributes
+// nothing rather than shifting by 32 or more, and one wider than 8 bits is widened instead of
+// shifted by a negative count.
+void fill_channel(const fb_bitfield& field, uint32_t bits, uint32_t (&table)[kChannelValues]) {
     const uint32_t offset = field.offset;
     const uint32_t length = field.length;
-    const bool placed = length != 0 && offset < kPixel16Bits;
+    const bool placed = length != 0 && offset < bits;
     const uint32_t widen =
-        length > kChannelBits ? (length > kPixel16Bits ? kPixel16Bits : length) - kChannelBits : 0;
+        length > kChannelBits ? (length > bits ? bits : length) - kChannelBits : 0;
     const uint32_t cut = length < kChannelBits ? kChannelBits - length : 0;
     for (uint32_t value = 0; value < kChannelValues; ++value) {
-        const uint32_t bits = placed ? value >> cut << widen << offset : 0;
-        table[value] = static_cast<uint16_t>(bits);  // the pixel keeps its low 16 bits
+        table[value] = placed ? (value >> cut << widen << offset) & pixel_mask(bits) : 0;
     }
 }
 
-// The per-pixel loop of one depth: the depth is a template argument, so its packing is built
-// into the loop instead of being called per pixel.
-template <uint32_t Bits>
+// The bits a field takes in a 64-bit value (a driver's numbers can be anything).
+uint64_t field_bits(const fb_bitfield& f) {
+    return f.length >= 64 || f.offset >= 64 ? ~uint64_t{0}
+                                            : ((uint64_t{1} << f.length) - 1) << f.offset;
+}
+
+bool same_field(const fb_bitfield& a, const fb_bitfield& b) {
+    return a.offset == b.offset && a.length == b.length;
+}
+
+bool usual_fields(const fb_var_screeninfo& s) {
+    return same_field(s.red, kUsualRed) && same_field(s.green, kUsualGreen) &&
+           same_field(s.blue, kUsualBlue);
+}
+
+// The per-pixel loop: the packing is a template argument, so it is built into the loop instead
+// of being called or chosen per pixel.
+template <uint32_t Bytes, pack_fn Pack>
 void convert(const bmp_image* image, int32_t columns, int32_t rows, uint8_t* dest, size_t pitch,
              const pixel_format* format) {
     for (int32_t y = 0; y < rows; ++y) {
         uint8_t* out = dest + static_cast<size_t>(y) * pitch;
         for (int32_t x = 0; x < columns; ++x) {
-            pack<Bits>(out, bmp_getpixel(image, x, y), format);
-            out += drawn_pixel_bytes(Bits);
+            Pack(out, bmp_getpixel(image, x, y), format);
+            out += Bytes;
         }
     }
 }
 
-// The drawn depths and their loops; null for every other depth.
-pixel_convert_fn convert_for(uint32_t bits) {
+// The loop for a screen of `bits` bits, given whether its channel fields are followed; null for
+// the depths that are not drawn.
+pixel_convert_fn convert_for(uint32_t bits, bool follow_fields) {
     switch (bits) {
         case 32:
-            return convert<32>;
+            return follow_fields ? convert<4, pack_fields<4>> : convert<4, pack_usual<4>>;
         case 24:
-            return convert<24>;
+            return follow_fields ? convert<3, pack_fields<3>> : convert<3, pack_usual<3>>;
         case 16:
-            return convert<16>;
+            return convert<2, pack_fields<2>>;
         default:
             return nullptr;
     }
@@ -98,21 +120,44 @@ pixel_convert_fn convert_for(uint32_t bits) {
 
 // Bytes of one packed pixel; 0 for the depths that are not drawn.
 int32_t packed_bytes(uint32_t bits) {
-    return convert_for(bits) != nullptr ? drawn_pixel_bytes(bits) : 0;
+    return convert_for(bits, false) != nullptr ? drawn_pixel_bytes(bits) : 0;
 }
 
 }  // namespace
 
 pixel_format pixel_format_for(const fb_var_screeninfo* screen) {
+    const uint32_t bits = screen->bits_per_pixel;
+    // 16-bit screens always follow their fields; deeper ones when the fields fit and differ
+    // from the usual order, which the plain copy of the colour already gives.
+    const bool follow =
+        bits == kPixel16Bits || (channel_fields_fit(*screen) && !usual_fields(*screen));
     pixel_format f{};
-    f.convert = convert_for(screen->bits_per_pixel);
-    f.bytes_per_pixel = packed_bytes(screen->bits_per_pixel);
-    if (screen->bits_per_pixel == 16) {
-        fill_channel(screen->red, f.red);
-        fill_channel(screen->green, f.green);
-        fill_channel(screen->blue, f.blue);
+    f.convert = convert_for(bits, follow);
+    f.bytes_per_pixel = packed_bytes(bits);
+    if (follow && f.convert != nullptr) {
+        fill_channel(screen->red, bits, f.red);
+        fill_channel(screen->green, bits, f.green);
+        fill_channel(screen->blue, bits, f.blue);
+        // Every bit no channel takes is set; 16-bit pixels set none.
+        const auto taken = static_cast<uint32_t>(
+            field_bits(screen->red) | field_bits(screen->green) | field_bits(screen->blue));
+        f.fill = bits == kPixel16Bits ? 0 : pixel_mask(bits) & ~taken;
     }
     return f;
+}
+
+bool channel_fields_fit(const fb_var_screeninfo& screen) {
+    const fb_bitfield* fields[3] = {&screen.red, &screen.green, &screen.blue};
+    uint64_t taken = 0;
+    for (const fb_bitfield* f : fields) {
+        const uint64_t mine = field_bits(*f);
+        if (f->length == 0 || uint64_t{f->offset} + f->length > screen.bits_per_pixel ||
+            (taken & mine) != 0) {
+            return false;
+        }
+        taken |= mine;
+    }
+    return true;
 }
 
 int32_t screen_position_bytes(const fb_var_screeninfo* screen) {

@@ -24,21 +24,32 @@ constexpr int kChannelValues = 256;
 struct pixel_format {
     int32_t bytes_per_pixel;  // 4, 3 or 2; 0 for depths that are not drawn
     pixel_convert_fn convert;
-    // 16-bit screens only: the bits each value of a channel sets in the pixel, worked out once
-    // from the screen description, so a pixel is three table reads ORed together.
-    uint16_t red[kChannelValues];
-    uint16_t green[kChannelValues];
-    uint16_t blue[kChannelValues];
+    // Where the channel fields are followed: the bits each value of a channel sets in the pixel
+    // and the bits every pixel has set, worked out once from the screen description, so that a
+    // pixel is three table reads ORed together.
+    uint32_t red[kChannelValues];
+    uint32_t green[kChannelValues];
+    uint32_t blue[kChannelValues];
+    uint32_t fill;
 };
 
-// Picks the packing for the screen described by `screen`:
-//   32 bits: bytes b, g, r, 0xFF (the channel fields are not consulted);
-//   24 bits: bytes b, g, r (the channel fields are not consulted);
-//   16 bits: each channel's top `length` bits at its `offset`, low 16 bits kept, little-endian;
-//     a channel wider than 8 bits is widened, one with no bits or placed at bit 16 or beyond
-//     gives nothing;
+// Picks the packing for the screen described by `screen`. Each channel goes to its field: the
+// channel's top `length` bits at its `offset` (a field wider than 8 bits gets the 8 bits at its
+// top, the rest 0), stored little-endian.
+//   32 and 24 bits: every bit outside the three fields is set (so an alpha field reads
+//     opaque). The usual fields (red 16/8, green 8/8, blue 0/8) give bytes b, g, r, 0xFF and
+//     b, g, r. Fields that describe no layout of the depth (a field of no bits, one reaching
+//     past the pixel, two sharing a bit) are not followed: the pixel is then b, g, r, 0xFF or
+//     b, g, r all the same.
+//   16 bits: the low 16 bits of the three fields ORed; a field of no bits or placed at bit 16
+//     or beyond gives nothing, and no other bit is set.
 //   other depths: no packing (bytes_per_pixel 0, convert null).
 pixel_format pixel_format_for(const fb_var_screeninfo* screen);
+
+// Whether the red, green and blue fields of `screen` describe a pixel of its depth: each has
+// bits, lies within the pixel, and no two share a bit. At 24 and 32 bits the fields are
+// followed only then.
+bool channel_fields_fit(const fb_var_screeninfo& screen);
 
 // Bytes from one pixel to the next when counting screen positions: the packed width for the
 // drawn depths, 1 for any other depth.

@@ -6,18 +6,18 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 
 int fbfd = -1;
 fb_var_screeninfo fbvar = {};
+fb_fix_screeninfo fbfix = {};
+screen_layout fblayout = {};
 uint8_t* fbmem = nullptr;
 int buffersize = 0;
 
 namespace {
 
 constexpr const char* kFramebufferPath = "/dev/graphics/fb0";
-constexpr uint32_t kBitsPerByte = 8;
 
 }  // namespace
 
@@ -39,21 +39,18 @@ void screen_report() {
         static_cast<int>(fbvar.bits_per_pixel));
 }
 
-int screen_size() {
-    // Each factor is at most 32 bits wide, so the product of the three fits 64 bits only when
-    // computed in two steps with a check in between.
-    const uint64_t bytes_per_pixel = fbvar.bits_per_pixel / kBitsPerByte;
-    const uint64_t pixels = static_cast<uint64_t>(fbvar.xres) * fbvar.yres;
-    if (pixels == 0 || bytes_per_pixel == 0) {
-        errno = EINVAL;  // a depth below 8 bits or an empty screen: nothing to map
+int screen_describe_fixed() {
+    if (ioctl(fbfd, FBIOGET_FSCREENINFO, &fbfix) < 0) {
+        fbfix = fb_fix_screeninfo{};
         return -1;
     }
-    if (pixels > static_cast<uint64_t>(INT_MAX) / bytes_per_pixel) {
-        errno = EOVERFLOW;
-        return -1;
-    }
-    buffersize = static_cast<int>(pixels * bytes_per_pixel);
     return 0;
+}
+
+int screen_size(bool fixed_described) {
+    const int result = screen_layout_for(fbvar, fixed_described ? &fbfix : nullptr, &fblayout);
+    buffersize = result == 0 ? static_cast<int>(fblayout.map_bytes) : 0;
+    return result;
 }
 
 int screen_map() {

@@ -8,15 +8,22 @@
 
 #include <cstdint>
 
+#include "screen/screen_layout.h"
+
 extern int fbfd;                 // device handle; negative means not open (starts at -1)
 extern fb_var_screeninfo fbvar;  // screen description as the driver returns it (starts zeroed)
+extern fb_fix_screeninfo fbfix;  // the driver's fixed description; zeroed when it gave none
+extern screen_layout fblayout;   // row pitch and shown page within the mapping
 extern uint8_t* fbmem;           // mapped screen memory; null means not mapped
 extern int buffersize;           // length of the mapping in bytes (starts at 0)
 
 // Each step returns 0 on success and -1 on failure with errno set; the caller reports it.
-int screen_open();      // opens "/dev/graphics/fb0" read-write into fbfd
-int screen_describe();  // fills fbvar through FBIOGET_VSCREENINFO
-void screen_report();   // prints the five-line description block to standard output
-int screen_size();      // computes buffersize; fails (EOVERFLOW, EINVAL) when it cannot be mapped
-int screen_map();       // maps buffersize bytes of the device into fbmem
+int screen_open();            // opens "/dev/graphics/fb0" read-write into fbfd
+int screen_describe();        // fills fbvar through FBIOGET_VSCREENINFO
+void screen_report();         // prints the five-line description block to standard output
+int screen_describe_fixed();  // fills fbfix through FBIOGET_FSCREENINFO (zeroed on failure)
+// Lays the screen out (screen_layout_for, following fbfix when the driver gave it) into
+// fblayout and buffersize; fails (EOVERFLOW, EINVAL) when it cannot be mapped.
+int screen_size(bool fixed_described);
+int screen_map();       // maps buffersize bytes of the device from offset 0 into fbmem
 void screen_release();  // unmaps fbmem if mapped, then closes fbfd if open

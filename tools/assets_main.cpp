@@ -35,8 +35,8 @@ constexpr char kToolHelp[] =
     "SCREEN is WxHxBPP[:RO/RL,GO/GL,BO/BL][:pitch=BYTES][:page=X,Y] (channel offsets/lengths\n"
     "in bits, row pitch in bytes, visible page offset in pixels: zelt-probe prints it for a\n"
     "device), BPP 16, 24 or 32; default 720x1280x32.\n"
-    "Exit status: 0 the program would play, 1 it would stop at loading, 2 usage error\n"
-    "(bad arguments, missing folder, unwritable output).\n";
+    "Exit status: 0 the program would play, 1 it would stop at loading or show a picture cut\n"
+    "short, 2 usage error (bad arguments, missing folder, unwritable output).\n";
 
 constexpr char kCheckHelp[] =
     "usage: zelt-assets check DIR [--screen SCREEN]\n"
@@ -45,10 +45,13 @@ constexpr char kCheckHelp[] =
     "order with the program's reader and prints one line for each:\n"
     "  NAME: WxH, BPP bpp ENCODING, N-byte header; at (X,Y) fits|clipped by WxH px, keeps N bytes\n"
     "  NAME: refused: REASON[; the program stops loading here]\n"
-    "then a result line. The title is drawn at (0,0), the frames at (0,50); \"keeps\" is the\n"
-    "size of the copy converted into the screen's format.\n"
+    "A picture whose file ends before its pixel data does gets \"; cut short: the top N of H\n"
+    "rows are missing (...), shown black\" at the end of its line. Then a result line.\n"
+    "The title is drawn at (0,0), the frames at (0,50);\n"
+    "\"keeps\" is the size of the copy converted into the screen's format.\n"
     "SCREEN defaults to 720x1280x32.\n"
-    "Exit status: 0 the program would play, 1 it would stop at loading, 2 usage error.\n";
+    "Exit status: 0 the program would play, 1 it would stop at loading or show a picture cut\n"
+    "short, 2 usage error.\n";
 
 constexpr char kPreviewHelp[] =
     "usage: zelt-assets preview DIR OUT [--screen SCREEN]\n"

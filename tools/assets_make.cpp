@@ -18,6 +18,7 @@
 #include "screen/screen.h"
 #include "tools/assets_tool.h"
 #include "tools/encode_choice.h"
+#include "tools/out_file.h"
 #include "tools/picture_fit.h"
 
 namespace {
@@ -28,16 +29,56 @@ std::string asset_stem(int index) {
     return name.substr(0, name.size() - 4);
 }
 
-bool file_exists(const std::string& path) {
+// What kind of entry a source name is, found without opening it (opening a FIFO would wait
+// for a writer).
+enum class source_entry { absent, regular, dangling_link, other };
+
+source_entry entry_at(const std::string& path, std::string* kind) {
     struct stat st {};
-    return stat(path.c_str(), &st) == 0;
+    if (lstat(path.c_str(), &st) != 0) {
+        return source_entry::absent;
+    }
+    if (S_ISLNK(st.st_mode) && stat(path.c_str(), &st) != 0) {
+        return source_entry::dangling_link;
+    }
+    if (S_ISREG(st.st_mode)) {
+        return source_entry::regular;
+    }
+    *kind = S_ISFIFO(st.st_mode)   ? "a FIFO"
+            : S_ISDIR(st.st_mode)  ? "a directory"
+            : S_ISCHR(st.st_mode)  ? "a character device"
+            : S_ISBLK(st.st_mode)  ? "a block device"
+            : S_ISSOCK(st.st_mode) ? "a socket"
+                                   : "not a file";
+    return source_entry::other;
 }
 
-// Reads a BMP source through the program's reader; every pixel is opaque.
+// Whether the entry at `path` can be read as a source; else the reason in `*why`.
+bool readable_entry(source_entry entry, const std::string& kind, std::string* why) {
+    switch (entry) {
+        case source_entry::regular:
+            return true;
+        case source_entry::dangling_link:
+            *why = "a symlink to nothing (its target does not exist)";
+            return false;
+        default:
+            *why = "not a regular file (" + kind + ")";
+            return false;
+    }
+}
+
+// Reads a BMP source through the program's reader; every pixel is opaque. A source cut short
+// is refused rather than made into a picture with black rows.
 bool load_bmp_source(const std::string& path, rgba_picture* out, std::string* why) {
-    bmp_image* image = bmp_open(path.c_str());
+    bmp_seen seen{};
+    bmp_image* image = bmp_open_seen(path.c_str(), &seen);
     if (image == nullptr) {
-        *why = refusal_text(errno);
+        *why = refusal_text(errno, seen);
+        return false;
+    }
+    if (is_cut_short(seen)) {
+        bmp_close(image);
+        *why = cut_short_text(seen);
         return false;
     }
     out->width = bmp_width(image);
@@ -56,28 +97,54 @@ bool load_bmp_source(const std::string& path, rgba_picture* out, std::string* wh
     return true;
 }
 
-// Finds and reads the source of one asset: `stem`.png, or else `stem`.bmp. `*file` names the
-// one found (or the PNG when neither exists).
+// Finds and reads the source of one asset: `stem`.png, or else `stem`.bmp, whichever name
+// exists (a symlink to nothing included); only regular files are opened. `*file` names the one
+// found (or the PNG when neither exists).
 bool load_source(const std::string& src, const std::string& stem, rgba_picture* out,
                  std::string* file, std::string* why) {
+    std::string kind;
     *file = stem + ".png";
-    if (file_exists(folder_path(src, *file))) {
-        return png_load(folder_path(src, *file), out, why);
+    source_entry entry = entry_at(folder_path(src, *file), &kind);
+    if (entry != source_entry::absent) {
+        return readable_entry(entry, kind, why) && png_load(folder_path(src, *file), out, why);
     }
-    if (file_exists(folder_path(src, stem + ".bmp"))) {
+    entry = entry_at(folder_path(src, stem + ".bmp"), &kind);
+    if (entry != source_entry::absent) {
         *file = stem + ".bmp";
-        return load_bmp_source(folder_path(src, *file), out, why);
+        return readable_entry(entry, kind, why) &&
+               load_bmp_source(folder_path(src, *file), out, why);
     }
     *why = "missing (neither " + stem + ".png nor " + stem + ".bmp in " + src + ")";
     return false;
 }
 
+// Writes `bytes` to a fresh temporary file for `path` and closes it, without renaming it into
+// place: `file->temp` names it. Returns false with the reason in `*why` (nothing left behind).
+bool write_unfinished(const std::vector<uint8_t>& bytes, const std::string& path, out_file* file,
+                      std::string* why) {
+    if (out_file_open(path, file) != 0) {
+        *why = path + ": " + strerror(errno);
+        return false;
+    }
+    if (fwrite(bytes.data(), 1, bytes.size(), file->stream) != bytes.size()) {
+        *why = path + ": " + strerror(errno);
+        out_file_discard(file);
+        return false;
+    }
+    if (out_file_finish(file) != 0) {
+        *why = path + ": " + strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 // The BMP file at `path` as the program holds it after loading: read by its reader and
 // converted for the screen in fbvar, rows one after the other.
 bool screen_bytes_of(const std::string& path, std::vector<uint8_t>* bytes, std::string* why) {
-    bmp_image* image = bmp_open(path.c_str());
+    bmp_seen seen{};
+    bmp_image* image = bmp_open_seen(path.c_str(), &seen);
     if (image == nullptr) {
-        *why = "read back: " + refusal_text(errno);
+        *why = "read back: " + refusal_text(errno, seen);
         return false;
     }
     prepared_bitmap prepared{};
@@ -93,27 +160,15 @@ bool screen_bytes_of(const std::string& path, std::vector<uint8_t>* bytes, std::
     return true;
 }
 
-bool write_file(const std::string& path, const std::vector<uint8_t>& bytes, std::string* why) {
-    FILE* f = fopen(path.c_str(), "wb");
-    if (f == nullptr) {
-        *why = path + ": " + strerror(errno);
-        return false;
-    }
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = fclose(f) == 0 && ok;
-    if (!ok) {
-        *why = path + ": " + strerror(errno);
-        remove(path.c_str());
-    }
-    return ok;
-}
-
-// Writes `file` (a 24-bit BMP: every colour exact) at `path` and reads it back converted for
-// the screen: the picture exactly as the screen shows it. The file is removed again.
-bool screen_bytes_of_file(const std::vector<uint8_t>& file, const std::string& path,
-                          std::vector<uint8_t>* bytes, std::string* why) {
-    bool ok = write_file(path, file, why) && screen_bytes_of(path, bytes, why);
-    remove(path.c_str());
+// Writes `file` (a 24-bit BMP: every colour exact) to a temporary file in `out` and reads it
+// back converted for the screen: the picture exactly as the screen shows it. The file is
+// removed again.
+bool screen_bytes_of_file(const std::vector<uint8_t>& file, const std::string& out,
+                          const std::string& name, std::vector<uint8_t>* bytes, std::string* why) {
+    out_file temp;
+    bool ok = write_unfinished(file, folder_path(out, name), &temp, why) &&
+              screen_bytes_of(temp.temp, bytes, why);
+    out_file_discard(&temp);
     return ok;
 }
 
@@ -140,25 +195,24 @@ bool fit_to_screen(int index, const fb_var_screeninfo& screen, rgb_picture* pict
     return true;
 }
 
-// Writes `file` to `out`/.`name`.tmp, reads it back converted for the screen, and renames it to
-// `out`/`name` only when that equals `expected`. Leaves no temporary file behind.
+// Writes `file` to a temporary file in `out`, reads it back converted for the screen, and
+// renames it to `out`/`name` only when that equals `expected`. Leaves no temporary file behind.
 bool write_verified(const encoded_picture& encoded, const std::vector<uint8_t>& expected,
                     const std::string& out, const std::string& name, std::string* why) {
-    std::string temp = folder_path(out, "." + name + ".tmp");
+    out_file file;
     std::vector<uint8_t> shown;
-    bool ok = write_file(temp, encoded.file, why) && screen_bytes_of(temp, &shown, why);
+    bool ok = write_unfinished(encoded.file, folder_path(out, name), &file, why) &&
+              screen_bytes_of(file.temp, &shown, why);
     if (ok && shown != expected) {
         *why = std::string("verification failed: the ") + bmp_encoding_name(encoded.encoding) +
                " file does not show the same as the source on this screen";
         ok = false;
     }
-    if (ok && rename(temp.c_str(), folder_path(out, name).c_str()) != 0) {
+    if (ok && out_file_commit(&file) != 0) {
         *why = folder_path(out, name) + ": " + strerror(errno);
         ok = false;
     }
-    if (!ok) {
-        remove(temp.c_str());
-    }
+    out_file_discard(&file);
     return ok;
 }
 
@@ -187,8 +241,7 @@ bool make_one(int index, const std::string& src, const std::string& out,
     std::vector<uint8_t> rgb24 = bmp_encode(picture, bmp_write_options{}, nullptr);
     size_t rgb24_bytes = rgb24.size();
     std::vector<uint8_t> expected;
-    if (!screen_bytes_of_file(rgb24, folder_path(out, "." + name + ".source.tmp"), &expected,
-                              why)) {
+    if (!screen_bytes_of_file(rgb24, out, name, &expected, why)) {
         return false;
     }
     std::vector<uint32_t> pixels = screen_pixels(expected, screen.bits_per_pixel / 8);

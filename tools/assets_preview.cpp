@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,7 +15,9 @@
 #include "player/playback.h"
 #include "screen/bitmap.h"
 #include "screen/screen.h"
+#include "screen/screen_layout.h"
 #include "tools/assets_tool.h"
+#include "tools/out_file.h"
 #include "tools/screen_png.h"
 #include "tools/screen_scan.h"
 
@@ -36,9 +37,10 @@ bool load_pictures(const std::string& dir) {
     for (int i = 0; i < kAssetCount; ++i) {
         std::string name = asset_file_name(i);
         std::string path = folder_path(dir, name);
-        bmp_image* image = bmp_open(path.c_str());
+        bmp_seen seen{};
+        bmp_image* image = bmp_open_seen(path.c_str(), &seen);
         if (image == nullptr) {
-            std::string why = refusal_text(errno);
+            std::string why = refusal_text(errno, seen);
             fprintf(stderr,
                     "zelt-assets: %s: refused: %s; the program stops loading here and shows "
                     "nothing\n",
@@ -89,23 +91,25 @@ bool prepare_output(const std::string& out) {
         fprintf(stderr, "zelt-assets: %s: %s\n", out.c_str(), strerror(ENOTDIR));
         return false;
     }
-    // Probe with a real file: permissions alone do not tell (root, read-only mounts).
-    std::string probe = folder_path(out, ".zelt-assets-probe");
-    FILE* f = fopen(probe.c_str(), "w");
-    if (f == nullptr) {
+    // Probe with a real file, made the way every output is: permissions alone do not tell
+    // (root, read-only mounts).
+    out_file probe;
+    if (out_file_open(folder_path(out, "zelt-assets-probe"), &probe) != 0) {
         fprintf(stderr, "zelt-assets: %s: %s\n", out.c_str(), strerror(errno));
         return false;
     }
-    fclose(f);
-    remove(probe.c_str());
+    out_file_discard(&probe);
     return true;
 }
 
 int assets_preview(const std::string& dir, const std::string& out,
                    const screen_description& description) {
     const fb_var_screeninfo& screen = description.var;
-    uint64_t bytes = packed_row_bytes(screen) * screen.yres;  // the mapping the program asks for
-    if (bytes > INT_MAX) {
+    fb_fix_screeninfo fixed{};
+    fixed.line_length = description.line_length;
+    fixed.smem_len = description.smem_len;
+    screen_layout layout{};
+    if (screen_layout_for(screen, &fixed, &layout) != 0) {  // what the program maps, or refuses
         fprintf(stderr, "zelt-assets: a %ux%ux%u screen is too large to preview\n", screen.xres,
                 screen.yres, screen.bits_per_pixel);
         return kExitUsage;
@@ -113,16 +117,18 @@ int assets_preview(const std::string& dir, const std::string& out,
     if (!prepare_output(out)) {
         return kExitUsage;
     }
-    // The program's screen state: conversion reads fbvar, drawing writes fbmem.
+    // The program's screen state: conversion reads fbvar, drawing writes fbmem where fblayout
+    // says.
     fbvar = screen;
+    fblayout = layout;
     if (!load_pictures(dir)) {
         release_pictures();
         return kExitStopsLoading;
     }
     // Screen memory of our own, cleared once as the UI thread does before its first cycle.
-    std::vector<uint8_t> memory(bytes, 0);
+    std::vector<uint8_t> memory(layout.map_bytes, 0);
     fbmem = memory.data();
-    buffersize = static_cast<int>(bytes);
+    buffersize = static_cast<int>(layout.map_bytes);
     std::vector<std::string> pngs;
     bool ok = render_cycles(out, description, &pngs);
     fbmem = nullptr;

@@ -1,8 +1,11 @@
 #include "tools/bmp_write.h"
 
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
 #include <limits>
 #include <unordered_map>
+
+#include "tools/out_file.h"
 
 namespace {
 
@@ -351,15 +354,8 @@ int bmp_write(const char* path, const rgb_picture& picture, const bmp_write_opti
     if (bytes.empty()) {
         return -1;
     }
-    FILE* f = fopen(path, "wb");
-    if (f == nullptr) {
-        fail(why, "cannot create the file");
-        return -1;
-    }
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = (fclose(f) == 0) && ok;
-    if (!ok) {
-        fail(why, "cannot write the file");
+    if (out_file_write(path, bytes.data(), bytes.size()) != 0) {
+        fail(why, strerror(errno));
         return -1;
     }
     return 0;

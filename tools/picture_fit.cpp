@@ -12,10 +12,11 @@ uint32_t mix(uint32_t over, uint32_t under, uint32_t alpha) {
     return (over * alpha + under * (kOpaque - alpha) + kOpaque / 2) / kOpaque;
 }
 
-// Rounds `a` * `b` / `c` to the nearest whole number, at least 1.
-int32_t scaled_side(int64_t a, int64_t b, int64_t c) {
+// Rounds `a` * `b` / `c` to the nearest whole number, at least 1. With sides of at most 31
+// bits the product fits in 64 bits, and so does the result, which may pass 32 bits.
+int64_t scaled_side(int64_t a, int64_t b, int64_t c) {
     int64_t v = (a * b + c / 2) / c;
-    return static_cast<int32_t>(v < 1 ? 1 : v);
+    return v < 1 ? 1 : v;
 }
 
 }  // namespace
@@ -38,12 +39,18 @@ rgb_picture blend_onto(const rgba_picture& source, uint32_t background, int64_t*
 
 void fit_size(int32_t width, int32_t height, int32_t room_width, int32_t room_height,
               int32_t* fitted_width, int32_t* fitted_height) {
-    *fitted_width = room_width;
-    *fitted_height = scaled_side(height, room_width, width);
-    if (*fitted_height > room_height) {
-        *fitted_height = room_height;
-        *fitted_width = scaled_side(width, room_height, height);
+    // Compared in 64 bits: a tall, narrow source on a wide room gives a height far past 32
+    // bits before the room cuts it down.
+    const int64_t full_width_height = scaled_side(height, room_width, width);
+    if (full_width_height <= room_height) {
+        *fitted_width = room_width;
+        *fitted_height = static_cast<int32_t>(full_width_height);
+        return;
     }
+    // Narrower instead: never wider than the room, since width / height < room_width /
+    // room_height here.
+    *fitted_height = room_height;
+    *fitted_width = static_cast<int32_t>(scaled_side(width, room_height, height));
 }
 
 bool scale_picture(const rgb_picture& picture, int32_t width, int32_t height, rgb_picture* out) {

@@ -1,6 +1,9 @@
 #include "tools/png_load.h"
 
+#include <fcntl.h>
 #include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csetjmp>
@@ -84,9 +87,23 @@ bool decode(png_structp png, png_infop info, FILE* file, rgba_picture* out,
 }  // namespace
 
 bool png_load(const std::string& path, rgba_picture* out, std::string* why) {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path.c_str(), "rb"), fclose);
+    // Opened without waiting (a FIFO put in the file's place would block a plain open) and
+    // read only when it is a regular file.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *why = strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        *why = "not a regular file";
+        return false;
+    }
+    std::unique_ptr<FILE, int (*)(FILE*)> file(fdopen(fd, "rb"), fclose);
     if (!file) {
         *why = strerror(errno);
+        close(fd);
         return false;
     }
     png_byte signature[8] = {};

@@ -2,8 +2,12 @@
 
 #include <png.h>
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
+
+#include "tools/out_file.h"
 
 namespace {
 
@@ -28,10 +32,42 @@ uint8_t widen(uint32_t value, const fb_bitfield& f) {
     return static_cast<uint8_t>(bits << (8 - length));
 }
 
-// Writes the PNG; kept apart from any object with a destructor because libpng reports errors
-// with longjmp.
-bool write_png_file(FILE* f, uint32_t width, uint32_t height, const uint8_t* rgb) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+// What the PNG writer's callbacks leave for the caller: the stream, and the error of a write
+// that failed (0 when libpng itself gave up).
+struct png_sink {
+    FILE* stream;
+    int write_error;
+};
+
+// libpng reports an error by calling this, which must not return: it jumps back to the setjmp
+// in write_png_file. The message is not printed: the tool reports the failure in its own line.
+void on_png_error(png_structp png, png_const_charp) {
+    png_longjmp(png, 1);
+}
+
+void on_png_warning(png_structp, png_const_charp) {}
+
+void on_png_write(png_structp png, png_bytep data, size_t length) {
+    auto* sink = static_cast<png_sink*>(png_get_io_ptr(png));
+    if (fwrite(data, 1, length, sink->stream) != length) {
+        sink->write_error = errno != 0 ? errno : EIO;
+        png_error(png, "write failed");
+    }
+}
+
+void on_png_flush(png_structp png) {
+    auto* sink = static_cast<png_sink*>(png_get_io_ptr(png));
+    if (fflush(sink->stream) != 0) {
+        sink->write_error = errno;
+        png_error(png, "write failed");
+    }
+}
+
+// Writes the PNG into `sink`; kept apart from any object with a destructor because libpng
+// reports errors with longjmp.
+bool write_png_file(png_sink* sink, uint32_t width, uint32_t height, const uint8_t* rgb) {
+    png_structp png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, on_png_error, on_png_warning);
     if (png == nullptr) {
         return false;
     }
@@ -40,11 +76,12 @@ bool write_png_file(FILE* f, uint32_t width, uint32_t height, const uint8_t* rgb
         png_destroy_write_struct(&png, nullptr);
         return false;
     }
-    if (setjmp(png_jmpbuf(png)) != 0) {
+    // libpng reports errors only by jumping back here (see on_png_error).
+    if (setjmp(png_jmpbuf(png)) != 0) {  // NOLINT(cert-err52-cpp)
         png_destroy_write_struct(&png, &info);
         return false;
     }
-    png_init_io(png, f);
+    png_set_write_fn(png, sink, on_png_write, on_png_flush);
     png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_compression_level(png, 3);  // speed over size: the demo writes a frame per cycle
@@ -91,15 +128,19 @@ int png_write_rgb(const char* path, uint32_t width, uint32_t height, const uint8
         set_why(why, "picture size out of range for PNG");
         return -1;
     }
-    FILE* f = fopen(path, "wb");
-    if (f == nullptr) {
-        set_why(why, "cannot create the PNG file");
+    out_file file;
+    if (out_file_open(path, &file) != 0) {
+        set_why(why, strerror(errno));
         return -1;
     }
-    bool ok = write_png_file(f, width, height, rgb);
-    ok = (fclose(f) == 0) && ok;
-    if (!ok) {
-        set_why(why, "cannot write the PNG file");
+    png_sink sink{file.stream, 0};
+    if (!write_png_file(&sink, width, height, rgb)) {
+        out_file_discard(&file);
+        set_why(why, sink.write_error != 0 ? strerror(sink.write_error) : "the PNG encoder failed");
+        return -1;
+    }
+    if (out_file_finish(&file) != 0 || out_file_commit(&file) != 0) {
+        set_why(why, strerror(errno));
         return -1;
     }
     return 0;
@@ -156,16 +197,8 @@ int player_page_write(const std::string& dir, const std::vector<std::string>& fr
         "show(); play();\n"
         "</script>\n"
         "</body></html>\n";
-    std::string path = dir + "/index.html";
-    FILE* f = fopen(path.c_str(), "w");
-    if (f == nullptr) {
-        set_why(why, "cannot create index.html");
-        return -1;
-    }
-    bool ok = fwrite(page.data(), 1, page.size(), f) == page.size();
-    ok = (fclose(f) == 0) && ok;
-    if (!ok) {
-        set_why(why, "cannot write index.html");
+    if (out_file_write(dir + "/index.html", page.data(), page.size()) != 0) {
+        set_why(why, strerror(errno));
         return -1;
     }
     return 0;

@@ -13,6 +13,6 @@
 // Fills `visible` with the visible page of `screen`, xres x yres pixels of depth / 8 bytes packed
 // back to back, as the screen reads them from memory that holds `written` (`size` bytes, the
 // program's own drawing) at its start and zeros after it: row y starts at byte
-// (yoffset + y) x line_length + xoffset x (depth / 8).
+// (yoffset + y) x line_length + xoffset x (depth / 8) (a line_length of 0 is the packed row).
 void screen_scan(const screen_description& screen, const uint8_t* written, size_t size,
                  std::vector<uint8_t>* visible);

@@ -2,21 +2,25 @@
 // in for the platform pieces a workstation lacks: the framebuffer "/dev/graphics/fb0", the
 // shell, the media folder "/ZELT/media/", thread creation and the clock. Configured entirely by
 // environment variables, read once:
-//   ZELT_DOUBLE_SCREEN       "WxHxBPP[:RO/RL,GO/GL,BO/BL][:pitch=BYTES][:page=X,Y]": the screen
-//                            description (the pitch is the fixed description's line_length,
-//                            the page its xoffset and yoffset); unset means there is no
-//                            framebuffer (its open fails with ENOENT)
+//   ZELT_DOUBLE_SCREEN       "WxHxBPP[:RO/RL,GO/GL,BO/BL][:pitch=BYTES][:page=X,Y][:smem=BYTES]":
+//                            the screen description (the pitch is the fixed description's
+//                            line_length, the page its xoffset and yoffset, smem its
+//                            smem_len); unset means there is no framebuffer (its open fails
+//                            with ENOENT)
 //   ZELT_DOUBLE_VIRTUAL      "WxH": virtual size (default: the visible size)
-//   ZELT_DOUBLE_SMEM         smem_len of the fixed description (default: line_length x the
-//                            virtual height)
+//   ZELT_DOUBLE_SMEM         smem_len of the fixed description (default: the screen's smem,
+//                            else line_length x the virtual height)
 //   ZELT_DOUBLE_VISUAL       visual of the fixed description, a number (default: 2, true colour,
 //                            at 16 bits and more; 3, pseudo colour, below)
 //   ZELT_DOUBLE_SCREEN_FILE  regular file backing the screen memory (default: an anonymous
-//                            memory file of the screen's size)
+//                            memory file of smem_len bytes, at least the packed screen)
 //   ZELT_DOUBLE_LOG          event log, one line per event, appended atomically
-//   ZELT_DOUBLE_FAIL         open|ioctl|mmap|thread1|thread2: the one call made to fail
+//   ZELT_DOUBLE_FAIL         open|ioctl|fixed|mmap|thread1|thread2: the one call made to fail
+//                            (ioctl: FBIOGET_VSCREENINFO, fixed: FBIOGET_FSCREENINFO)
 //   ZELT_DOUBLE_SHELL        "0": system(NULL) answers 0 (no shell); default 1
 //   ZELT_DOUBLE_MEDIA        folder that stands in for "/ZELT/media/"
+//   ZELT_DOUBLE_VTCONSOLE    folder that stands in for "/sys/class/vtconsole/" (default: one
+//                            that does not exist: no consoles)
 //   ZELT_DOUBLE_FRAMES_DIR   folder for a copy of the screen at each UI-thread sleep
 //                            (frame-001.raw, frame-002.raw, ...)
 //   ZELT_DOUBLE_FRAME_US     length of each UI-thread sleep in microseconds (default 1000)
@@ -26,6 +30,8 @@
 //   ZELT_DOUBLE_ADDRESS_SPACE  cap on the program's address space in bytes (RLIMIT_AS), set
 //                            before its main runs; not for sanitized programs, whose runtimes
 //                            reserve far more; qemu-user accepts it and ignores it
+//   ZELT_DOUBLE_WATCH        "X,Y": log every change of the 32-bit pixel at (X, Y) of the shown
+//                            page while the screen is mapped ("watch 0xAARRGGBB")
 // Threads: the first thread created is "ui", the second "worker"; every other is "other" and
 // the main thread is "main". Each created thread logs "thread ROLE id=N" with its own
 // pthread_self() as it starts.
@@ -46,6 +52,7 @@ struct double_config {
     std::string fail;
     bool shell;
     std::string media_dir;
+    std::string console_dir;
     std::string frames_dir;
     uint32_t frame_us;
     long end_after;   // negative: the worker is never ended
@@ -67,9 +74,14 @@ void double_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Copies the mapped screen, if mapped, into `path`. Returns false when nothing is mapped.
 bool double_save_screen(const char* path);
 
-// Rewrites a path under "/ZELT/media/" into the media folder. Returns `path` itself when it is
-// not such a path or no media folder is set; otherwise `storage`'s contents. Other paths are
-// answered without reading the configuration.
+// Starts and stops the watcher of ZELT_DOUBLE_WATCH over the screen mapping.
+void double_watch_start(uint8_t* mapping, size_t length);
+void double_watch_stop();
+
+// Rewrites a path under "/ZELT/media/" into the media folder, and one under
+// "/sys/class/vtconsole/" into the console folder. Returns `path` itself when it is not such a
+// path or no media folder is set; otherwise `storage`'s contents. Other paths are answered
+// without reading the configuration.
 const char* double_media_path(const char* path, std::string* storage);
 
 // The next definition of `fn` after this library: the real function, looked up once per call

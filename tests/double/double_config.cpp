@@ -18,6 +18,8 @@ namespace {
 
 constexpr uint32_t kDefaultFrameUs = 1000;
 constexpr const char kMediaPrefix[] = "/ZELT/media/";
+constexpr const char kConsolePrefix[] = "/sys/class/vtconsole/";
+constexpr const char kNoConsoles[] = "/nonexistent/zelt-double-vtconsole";
 constexpr size_t kLogLineBytes = 1024;
 
 std::string env_or_empty(const char* name) {
@@ -57,7 +59,8 @@ void describe_fixed(const screen_description& d, fb_fix_screeninfo* fixed) {
     std::snprintf(fixed->id, sizeof fixed->id, "zelt-double");
     fixed->type = FB_TYPE_PACKED_PIXELS;
     fixed->line_length = d.line_length;
-    const uint64_t memory = uint64_t{d.line_length} * d.var.yres_virtual;
+    const uint64_t memory =
+        d.smem_len != 0 ? d.smem_len : uint64_t{d.line_length} * d.var.yres_virtual;
     fixed->smem_len = static_cast<uint32_t>(read_count(
         "ZELT_DOUBLE_SMEM", static_cast<long>(memory > UINT32_MAX ? UINT32_MAX : memory)));
     const long visual = d.var.bits_per_pixel >= 16 ? FB_VISUAL_TRUECOLOR : FB_VISUAL_PSEUDOCOLOR;
@@ -93,6 +96,7 @@ loaded load() {
     c.fail = env_or_empty("ZELT_DOUBLE_FAIL");
     c.shell = env_or_empty("ZELT_DOUBLE_SHELL") != "0";
     c.media_dir = env_or_empty("ZELT_DOUBLE_MEDIA");
+    c.console_dir = env_or_empty("ZELT_DOUBLE_VTCONSOLE");
     c.frames_dir = env_or_empty("ZELT_DOUBLE_FRAMES_DIR");
     c.frame_us = static_cast<uint32_t>(read_count("ZELT_DOUBLE_FRAME_US", kDefaultFrameUs));
     c.end_after = read_count("ZELT_DOUBLE_END_AFTER", -1);
@@ -171,8 +175,18 @@ void double_log(const char* format, ...) {
 }
 
 const char* double_media_path(const char* path, std::string* storage) {
+    if (path == nullptr) {
+        return path;
+    }
+    // The kernel's consoles are always the double's: a host's own never show in a run.
+    const size_t consoles = sizeof kConsolePrefix - 1;
+    if (std::strncmp(path, kConsolePrefix, consoles) == 0) {
+        const std::string& dir = double_settings().console_dir;
+        *storage = (dir.empty() ? std::string(kNoConsoles) : dir) + "/" + (path + consoles);
+        return storage->c_str();
+    }
     const size_t prefix = sizeof kMediaPrefix - 1;
-    if (path == nullptr || std::strncmp(path, kMediaPrefix, prefix) != 0) {
+    if (std::strncmp(path, kMediaPrefix, prefix) != 0) {
         return path;
     }
     const std::string& dir = double_settings().media_dir;

@@ -8,6 +8,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
@@ -33,9 +34,11 @@ bool fail_requested(const char* what) {
     return double_settings().fail == what;
 }
 
+// The screen memory: smem_len bytes, never less than the packed visible screen.
 uint64_t screen_bytes() {
     const fb_var_screeninfo& s = double_screen();
-    return static_cast<uint64_t>(s.xres) * s.yres * (s.bits_per_pixel / 8);
+    const uint64_t packed = static_cast<uint64_t>(s.xres) * s.yres * (s.bits_per_pixel / 8);
+    return std::max<uint64_t>(packed, double_fixed_screen().smem_len);
 }
 
 // The access mode an open asked for, so that the tests can tell a read-only open.
@@ -128,6 +131,7 @@ void* map_common(Map real, void* addr, size_t length, int prot, int flags, int f
     g_map_addr.store(mapping);
     double_log("mmap fb length=%zu offset=%lld prot=%s %s", length, static_cast<long long>(offset),
                prot_text(prot), (flags & MAP_SHARED) != 0 ? "shared" : "private");
+    double_watch_start(static_cast<uint8_t*>(mapping), length);
     return mapping;
 }
 
@@ -189,6 +193,11 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
         return real(fd, request, arg);
     }
     if (request == FBIOGET_FSCREENINFO) {
+        if (fail_requested("fixed")) {
+            double_log("ioctl fb FBIOGET_FSCREENINFO failed (injected)");
+            errno = EINVAL;
+            return -1;
+        }
         std::memcpy(arg, &double_fixed_screen(), sizeof(fb_fix_screeninfo));
         double_log("ioctl fb FBIOGET_FSCREENINFO");
         return 0;
@@ -223,6 +232,7 @@ int munmap(void* addr, size_t length) noexcept {
     void* expected = addr;
     const bool screen = addr != nullptr && g_map_addr.compare_exchange_strong(expected, nullptr);
     if (screen) {
+        double_watch_stop();  // before the memory it reads goes away
         double_log("munmap fb length=%zu", length);
     } else if (addr == MAP_FAILED) {
         // Unmapping the failure value of a mapping: a fault of the program, made visible.

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "check/screen_format.h"
 #include "tests/player/media_folder.h"
 #include "tests/player/run_program.h"
 #include "tests/player/screen_model.h"
@@ -50,6 +51,7 @@ std::string thread_id(const std::vector<std::string>& events, const std::string&
 // Everything up to the loading: shell, device, description, mapping.
 std::vector<std::string> startup_events(long buffersize) {
     return {"system NULL -> 1", "open /dev/graphics/fb0", "ioctl fb FBIOGET_VSCREENINFO",
+            "ioctl fb FBIOGET_FSCREENINFO",
             "mmap fb length=" + std::to_string(buffersize) + " offset=0 prot=rw shared"};
 }
 
@@ -112,7 +114,10 @@ protected:
 struct playing_case {
     const char* name;
     const char* screen;
-    int too_large = -1;  // this picture is replaced by one too large to convert
+    int too_large = -1;             // this picture is replaced by one too large to convert
+    const char* virtual_size = "";  // "WxH"; "": the visible size
+    const char* fail = "";          // the device call made to fail
+    bool follows_driver = false;    // rows, page or colours differ from packed b, g, r at 0
 };
 
 const playing_case kPlayingCases[] = {
@@ -127,6 +132,20 @@ const playing_case kPlayingCases[] = {
     // A title the reader takes but whose converted copy would pass the same limit is refused
     // and draws nothing; the frames play over the cleared screen.
     {"TitleTooLargeToConvert", "16x70x32", 0},
+    // Layouts of real drivers, followed: padded rows, red first, a shown page elsewhere.
+    {"RowsPadded32", "15x70x32:pitch=64", -1, "", "", true},
+    {"RowsPadded24OddWidth", "15x70x24:pitch=48", -1, "", "", true},
+    {"RowsPadded16", "15x70x16:pitch=32", -1, "", "", true},
+    {"RedFirst32", "16x70x32:0/8,8/8,16/8", -1, "", "", true},
+    {"RedFirst24", "16x70x24:0/8,8/8,16/8", -1, "", "", true},
+    {"SecondPageShown", "16x70x32:page=0,70", -1, "16x140", "", true},
+    {"PageAtAnXOffset", "16x70x32:pitch=96:page=8,0", -1, "24x70", "", true},
+    {"AllAtOnce", "15x70x24:0/8,8/8,16/8:pitch=60:page=3,70", -1, "20x140", "", true},
+    // Where the driver's word cannot be followed: packed b, g, r rows from offset 0, as always.
+    {"FixedDescriptionFails", "16x70x32:pitch=80:page=0,70", -1, "16x140", "fixed"},
+    {"LineLengthZero", "16x70x32:pitch=0"},
+    {"PageBeyondMemory", "16x70x32:page=0,70:smem=4480", -1, "16x140"},
+    {"FieldsAllZero32", "16x70x32:0/0,0/0,0/0"},
 };
 
 // A valid 1-bit picture of 65535 x 32000 pixels: 262 MB of rows as read (the file holds none of
@@ -153,8 +172,10 @@ void PrintTo(const playing_case& c, std::ostream* os) {
 
 class Playing : public MediaTest, public testing::WithParamInterface<playing_case> {};
 
-// The screen is cleared once; then each copy taken at a frame sleep equals the screen the
-// earlier cycles left with the title at (0, 0) and frame i mod 6 at (0, 50) drawn over it.
+// The screen is cleared once; then each copy taken at a frame sleep shows the screen the
+// earlier cycles left with the title at (0, 0) and frame i mod 6 at (0, 50) drawn over it. Where
+// the driver's layout is followed, that is what the memory shows read the way that screen scans
+// it; everywhere else the memory holds exactly the packed rows it always held, from offset 0.
 TEST_P(Playing, EachFrameLeavesTheTitleAndTheNextFrameOverWhatCameBefore) {
     const playing_case& c = GetParam();
     std::vector<rgb_picture> decoded;
@@ -162,12 +183,17 @@ TEST_P(Playing, EachFrameLeavesTheTitleAndTheNextFrameOverWhatCameBefore) {
         decoded.push_back(decode_picture(dir_ + "/" + file));
     }
     std::string report;
+    if (std::string(c.fail) == "fixed") {
+        report = std::string("fb0 dev fixed ioctl: ") + strerror(EINVAL) + "\n";
+    }
     if (c.too_large >= 0) {
         replace_media_file(dir_, c.too_large, too_large_to_convert(), false);
         decoded[static_cast<size_t>(c.too_large)] = rgb_picture{};
         report = std::string("prepare_bitmap: ") + strerror(EFBIG) + "\n";
     }
     run_options o = playing(c.screen);
+    o.virtual_size = c.virtual_size;
+    o.fail = c.fail;
     o.save_frames = true;
 #ifndef ZELT_SANITIZED
     o.env.push_back("ZELT_DOUBLE_ADDRESS_SPACE=" + std::to_string(kProgramAddressSpace));
@@ -177,23 +203,85 @@ TEST_P(Playing, EachFrameLeavesTheTitleAndTheNextFrameOverWhatCameBefore) {
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.err, report);
     EXPECT_THAT(r.events, Contains(kHandOff));
-    EXPECT_TRUE(r.canary_intact) << "written past the mapping";
+    EXPECT_TRUE(r.canary_intact) << "written past the screen memory";
     ASSERT_GE(r.frames.size(), static_cast<size_t>(kCycles));
 
+    screen_description screen{};
+    ASSERT_EQ(parse_screen_description(c.screen, &screen, nullptr), 0);
     screen_model model = screen_model_make(c.screen, 0);
+    rgb_picture intended = intended_make(screen.var);
     for (size_t i = 0; i < r.frames.size(); ++i) {
-        screen_model_draw(&model, decoded[0], 0, 0);
-        screen_model_draw(&model, decoded[1 + i % 6], 0, 50);
-        ASSERT_EQ(r.frames[i], model.bytes) << "screen at frame sleep " << i + 1;
+        SCOPED_TRACE("screen at frame sleep " + std::to_string(i + 1));
+        if (c.follows_driver) {
+            intended_draw(&intended, decoded[0], 0, 0);
+            intended_draw(&intended, decoded[1 + i % 6], 0, 50);
+            rgb_picture shown = intended;
+            intended_cut_to_fields(screen.var, &shown);
+            ASSERT_EQ(screen_seen(screen.var, screen.line_length, r.frames[i]).pixels,
+                      shown.pixels);
+        } else {
+            screen_model_draw(&model, decoded[0], 0, 0);
+            screen_model_draw(&model, decoded[1 + i % 6], 0, 50);
+            ASSERT_EQ(r.frames[i], model.bytes);
+        }
     }
-    // After its last sleep the UI thread saw the flag and drew nothing more.
-    EXPECT_EQ(r.screen, model.bytes);
+    if (!c.follows_driver) {
+        // After its last sleep the UI thread saw the flag and drew nothing more; past the
+        // packed screen the memory kept what it held.
+        ASSERT_GE(r.screen.size(), model.bytes.size());
+        EXPECT_EQ(std::vector<uint8_t>(r.screen.begin(),
+                                       r.screen.begin() + static_cast<long>(model.bytes.size())),
+                  model.bytes);
+        EXPECT_EQ(std::vector<uint8_t>(r.screen.begin() + static_cast<long>(model.bytes.size()),
+                                       r.screen.end()),
+                  std::vector<uint8_t>(r.screen.size() - model.bytes.size(), kOldContent));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Player, Playing, testing::ValuesIn(kPlayingCases),
                          [](const testing::TestParamInfo<playing_case>& info) {
                              return std::string(info.param.name);
                          });
+
+// A display scans the memory while the UI thread draws. Watched at one pixel inside the frames'
+// place on a large screen, that pixel goes from one frame's colour to another's, never back to
+// the title's in between. The colours differ in their blue byte only, so a read that catches a
+// pixel half written shows one colour or the other.
+TEST(PlayerFlash, TheFramesPlaceNeverShowsTheBareTitle) {
+    constexpr uint32_t kTitle = 0x4080F0;
+    std::vector<media_picture> media{{rgb_picture_make(1920, 1600, kTitle), {}}};
+    std::vector<uint32_t> frames;
+    for (uint32_t i = 0; i < 6; ++i) {
+        frames.push_back(0x408010 + 0x10 * i);
+        media.push_back({rgb_picture_make(1920, 400, frames.back()), {}});
+    }
+    for (media_picture& m : media) {
+        m.options.encoding = bmp_encoding::rle8;
+    }
+    const std::string dir = make_media_folder(media);
+    run_options o;
+    o.screen = "1920x1600x32";
+    o.media_dir = dir;
+    o.end_after_frames = 40;
+    o.frame_us = 3000;
+    o.env.push_back("ZELT_DOUBLE_WATCH=100,100");
+    const run_result r = run_program(o);
+    remove_media_folder(dir);
+    ASSERT_TRUE(r.exited) << r.err;
+
+    std::vector<uint32_t> seen;
+    for (const std::string& e : r.events) {
+        if (e.rfind("watch 0x", 0) == 0) {
+            seen.push_back(static_cast<uint32_t>(std::stoul(e.substr(8), nullptr, 16)) & 0xFFFFFF);
+        }
+    }
+    const auto first = std::find(seen.begin(), seen.end(), frames[0]);
+    ASSERT_NE(first, seen.end()) << "the first frame was never seen";
+    EXPECT_THAT(seen, Not(Contains(kTitle)));
+    for (auto it = first; it != seen.end(); ++it) {
+        EXPECT_THAT(frames, Contains(*it)) << "not a frame's colour: " << std::hex << *it;
+    }
+}
 
 using Player = MediaTest;
 

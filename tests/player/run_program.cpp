@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -121,8 +122,8 @@ std::vector<std::string> program_variables(const run_options& o, const fs::path&
 }
 
 // Writes the backing file: the screen memory filled with `fill`, then the canary.
-void write_screen_file(const fs::path& path, long buffersize, uint8_t fill) {
-    std::vector<uint8_t> bytes(buffersize > 0 ? static_cast<size_t>(buffersize) : 0, fill);
+void write_screen_file(const fs::path& path, long memory, uint8_t fill) {
+    std::vector<uint8_t> bytes(memory > 0 ? static_cast<size_t>(memory) : 0, fill);
     for (size_t i = 0; i < kCanaryBytes; ++i) {
         bytes.push_back(canary_byte(i));
     }
@@ -131,8 +132,8 @@ void write_screen_file(const fs::path& path, long buffersize, uint8_t fill) {
                static_cast<std::streamsize>(bytes.size()));
 }
 
-void read_screen_file(const fs::path& path, long buffersize, run_result* r) {
-    const size_t screen_bytes = buffersize > 0 ? static_cast<size_t>(buffersize) : 0;
+void read_screen_file(const fs::path& path, long memory, run_result* r) {
+    const size_t screen_bytes = memory > 0 ? static_cast<size_t>(memory) : 0;
     std::vector<uint8_t> bytes = read_bytes(path);
     r->canary_intact = bytes.size() == screen_bytes + kCanaryBytes;
     for (size_t i = 0; r->canary_intact && i < kCanaryBytes; ++i) {
@@ -159,13 +160,28 @@ void wait_for(pid_t pid, run_result* r) {
 
 }  // namespace
 
-long expected_buffersize(const std::string& screen) {
-    fb_var_screeninfo s{};
-    if (parse_screen_format(screen.c_str(), &s, nullptr) != 0) {
+long screen_memory_bytes(const run_options& o) {
+    screen_description d{};
+    if (parse_screen_description(o.screen.c_str(), &d, nullptr) != 0) {
         return -1;
     }
-    const uint64_t bytes = static_cast<uint64_t>(s.xres) * s.yres * (s.bits_per_pixel / 8);
-    return bytes == 0 || bytes > INT_MAX ? -1 : static_cast<long>(bytes);
+    const fb_var_screeninfo& s = d.var;
+    uint64_t rows = s.yres;
+    unsigned w = 0;
+    unsigned h = 0;
+    if (!o.virtual_size.empty() && std::sscanf(o.virtual_size.c_str(), "%ux%u", &w, &h) == 2) {
+        rows = h;
+    }
+    // As the double works it out: smem_len (line_length x virtual height unless the test sets
+    // it), never less than the packed screen.
+    uint64_t memory = uint64_t{d.line_length} * rows;
+    for (const std::string& e : o.env) {
+        if (e.rfind("ZELT_DOUBLE_SMEM=", 0) == 0) {
+            memory = std::strtoull(e.c_str() + std::strlen("ZELT_DOUBLE_SMEM="), nullptr, 10);
+        }
+    }
+    memory = std::max<uint64_t>(memory, packed_row_bytes(s) * s.yres);
+    return memory == 0 || memory > INT_MAX ? -1 : static_cast<long>(memory);
 }
 
 run_result run_program(const run_options& o) {
@@ -178,11 +194,10 @@ run_result run_program(const run_options& o) {
     const fs::path dir = pattern;
 
     // A screen too large to map gets no screen memory in its file, only the canary.
-    const long buffersize = o.screen.empty() ? -1 : expected_buffersize(o.screen);
+    const long memory = o.screen.empty() ? -1 : screen_memory_bytes(o);
     const bool screen_file = !o.screen.empty();
-    const bool small =
-        buffersize > 0 && static_cast<uint64_t>(buffersize) <= kLargestScreenFileBytes;
-    const long file_screen_bytes = small ? buffersize : 0;
+    const bool small = memory > 0 && static_cast<uint64_t>(memory) <= kLargestScreenFileBytes;
+    const long file_screen_bytes = small ? memory : 0;
     if (screen_file) {
         write_screen_file(dir / "screen.raw", file_screen_bytes, o.screen_fill);
     }

@@ -10,9 +10,10 @@
 struct run_options {
     std::string program;            // empty: the built zelt-animation
     std::vector<std::string> args;  // command-line arguments after the program's name
-    std::string screen;             // "WxHxBPP[:channels]"; empty: there is no framebuffer
+    std::string screen;             // "WxHxBPP[:channels][:pitch=B][:page=X,Y]"; empty: there
+                                    // is no framebuffer
     std::string virtual_size;       // "WxH"; empty: same as the visible size
-    std::string fail;               // open|ioctl|mmap|thread1|thread2
+    std::string fail;               // open|ioctl|fixed|mmap|thread1|thread2
     bool shell = true;              // what system(NULL) answers
     std::string media_dir;          // stands in for "/ZELT/media/"
     long end_after_frames = -1;     // end the worker after this many frame sleeps (-1: never)
@@ -30,7 +31,7 @@ struct run_result {
     std::string out;
     std::string err;
     std::vector<std::string> events;  // the double's log, one entry per line
-    // The screen memory after the run: the first buffersize bytes of the backing file.
+    // The screen memory after the run (smem_len bytes, at least the packed screen).
     std::vector<uint8_t> screen;
     // The bytes just past the screen memory (up to the end of its last page and beyond) kept
     // their pattern, and the backing file kept its length.
@@ -42,5 +43,5 @@ struct run_result {
 // failure) is reported as a gtest failure in the calling test and yields exited == false.
 run_result run_program(const run_options& options);
 
-// The screen's buffer size as the program should compute it; -1 when it cannot be mapped.
-long expected_buffersize(const std::string& screen);
+// Bytes of screen memory the double gives the run; -1 when none or beyond INT_MAX.
+long screen_memory_bytes(const run_options& options);

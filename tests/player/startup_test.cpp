@@ -14,6 +14,7 @@ namespace {
 const char kStartLine[] = "start ZELT animation.\n";
 const char kOpen[] = "open /dev/graphics/fb0";
 const char kDescribe[] = "ioctl fb FBIOGET_VSCREENINFO";
+const char kDescribeFixed[] = "ioctl fb FBIOGET_FSCREENINFO";
 const char kShellAsked[] = "system NULL -> 1";
 const char kHandOff[] = "system \"start recovery\"";
 const char kClose[] = "close fb";
@@ -78,19 +79,27 @@ const failure_case kFailureCases[] = {
      device("20x10x32", "mmap"),
      kStartLine + description_block(20, 10, 20, 10, 32),
      "fb0 dev mmap: Cannot allocate memory\n",
-     {kShellAsked, kOpen, kDescribe, "mmap fb length=800 failed (injected)", kClose, kHandOff}},
+     {kShellAsked, kOpen, kDescribe, kDescribeFixed, "mmap fb length=800 failed (injected)", kClose,
+      kHandOff}},
+    // Without the fixed description the screen is taken as packed rows, and the run goes on.
+    {"FixedDescriptionFails",
+     device("20x10x32", "fixed"),
+     kStartLine + description_block(20, 10, 20, 10, 32),
+     "fb0 dev fixed ioctl: Invalid argument\nbmp_open: No such file or directory\n",
+     {kShellAsked, kOpen, kDescribe, "ioctl fb FBIOGET_FSCREENINFO failed (injected)",
+      "mmap fb length=800 offset=0 prot=rw shared", "munmap fb length=800", kClose, kHandOff}},
     // A depth below 8 bits gives a buffer of 0 bytes: nothing to map.
     {"DepthBelowOneByte",
      device("20x10x4"),
      kStartLine + description_block(20, 10, 20, 10, 4),
      "fb0 dev mmap: Invalid argument\n",
-     {kShellAsked, kOpen, kDescribe, kClose, kHandOff}},
+     {kShellAsked, kOpen, kDescribe, kDescribeFixed, kClose, kHandOff}},
     // 32768 x 16384 x 4 bytes is 2^31: one past the largest buffer size.
     {"BufferSizeOverflows",
      device("32768x16384x32"),
      kStartLine + description_block(32768, 16384, 32768, 16384, 32),
      "fb0 dev mmap: Value too large for defined data type\n",
-     {kShellAsked, kOpen, kDescribe, kClose, kHandOff}},
+     {kShellAsked, kOpen, kDescribe, kDescribeFixed, kClose, kHandOff}},
 };
 
 // Names the case in test listings instead of dumping its bytes.
@@ -148,13 +157,13 @@ TEST_P(StartupSuccess, DescribesMapsReleasesInOrderAndHandsOff) {
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.out, kStartLine + description_block(20, 10, 24, 30, c.bpp));
     EXPECT_EQ(r.err, "bmp_open: No such file or directory\n");
-    EXPECT_EQ(
-        without_fd(r.events),
-        (std::vector<std::string>{
-            kShellAsked, kOpen, kDescribe, "mmap fb length=" + length + " offset=0 prot=rw shared",
-            "fopen /ZELT/media/zelttitle.bmp", "munmap fb length=" + length, kClose, kHandOff}));
+    EXPECT_EQ(without_fd(r.events),
+              (std::vector<std::string>{kShellAsked, kOpen, kDescribe, kDescribeFixed,
+                                        "mmap fb length=" + length + " offset=0 prot=rw shared",
+                                        "fopen /ZELT/media/zelttitle.bmp",
+                                        "munmap fb length=" + length, kClose, kHandOff}));
     EXPECT_TRUE(r.canary_intact);
-    EXPECT_EQ(r.screen, std::vector<uint8_t>(static_cast<size_t>(c.buffersize), 0x5a));
+    EXPECT_EQ(r.screen, std::vector<uint8_t>(r.screen.size(), 0x5a));
 }
 
 INSTANTIATE_TEST_SUITE_P(Startup, StartupSuccess, testing::ValuesIn(kSuccessCases),

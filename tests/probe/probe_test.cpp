@@ -29,6 +29,8 @@ struct probe_case {
     int broken_picture;            // asset replaced by a file cut short; -1: none
     int exit_status;
     std::vector<std::string> facts;  // lines or parts of lines the report holds
+    int cut_picture = -1;            // asset whose file is cut to `cut_to` bytes; -1: none
+    uintmax_t cut_to = 0;
 };
 
 // The exact report for the fitting screen; `start` is where the `start` command was found.
@@ -41,11 +43,10 @@ std::string fitting_report(const std::string& start) {
            "  line_length 64, smem_len 4480, visual TRUECOLOR\n"
            "ok: depth: 32 bits is one the player draws\n"
            "ok: memory: smem_len 4480 bytes holds the player's mapping of 4480 bytes\n"
-           "ok: rows: line_length 64 bytes is the packed row the player writes (16 px x 4 "
-           "bytes)\n"
-           "ok: page: the visible page starts at (0,0), where the player draws\n"
-           "ok: channels red 16/8, green 8/8, blue 0/8 are where the player puts them (bytes b, "
-           "g, r, 0xFF)\n"
+           "ok: rows: line_length 64 bytes; the player steps rows by it\n"
+           "ok: page: the shown page starts at (0,0), where the player draws\n"
+           "ok: channels red 16/8, green 8/8, blue 0/8: the player packs each colour at its "
+           "field and sets the other bits (opaque)\n"
            "ok: visual TRUECOLOR: pixel values are colours\n"
            "pictures in /ZELT/media/, opened with the player's reader:\n"
            "zelttitle.bmp: 12x60, 24 bpp rgb, 40-byte header; at (0,0) fits, keeps 2880 bytes\n"
@@ -78,47 +79,101 @@ protected:
         fs::create_directories(bin_);
         std::ofstream(bin_ + "/start") << "#!/bin/sh\ntouch '" << bin_ << "/ran'\n";
         fs::permissions(bin_ + "/start", fs::perms::owner_all);
+        // Kernel consoles: a dummy one, and the framebuffer's, bound.
+        consoles_ = media_ + "-consoles";
+        const char* const consoles[][2] = {{"(S) dummy device", "1"},
+                                           {"(M) frame buffer device", "1"}};
+        for (int i = 0; i < 2; ++i) {
+            const std::string folder = consoles_ + "/vtcon" + std::to_string(i);
+            fs::create_directories(folder);
+            std::ofstream(folder + "/name") << consoles[i][0] << "\n";
+            std::ofstream(folder + "/bind") << consoles[i][1] << "\n";
+        }
     }
     void TearDown() override {
         remove_media_folder(media_);
         fs::remove_all(bin_);
+        fs::remove_all(consoles_);
     }
     std::string media_;
     std::string bin_;
+    std::string consoles_;
 };
 
 TEST_F(ProbeTest, ReportsWhatThePlayerWillShow) {
     const std::string wrong = "verdict: will not show as intended: ";
     const std::vector<probe_case> cases = {
         {"fits", "16x70x32", {}, -1, 0, {}},
+        // Layouts the player follows: the report names the numbers it follows.
         {"padded_rows",
          "16x70x32:pitch=80",
          {},
          -1,
-         1,
-         {"wrong: rows: line_length 80 bytes, but the player writes rows of 64 bytes (16 px x 4 "
-          "bytes) back to back: each picture row lands 16 bytes (4 px) further left than the one "
-          "above, so the pictures lean\n",
-          wrong + "rows padded\n", "--screen 16x70x32:16/8,8/8,0/8:pitch=80\n"}},
+         0,
+         {"ok: rows: line_length 80 bytes; the player steps rows by it\n",
+          "--screen 16x70x32:16/8,8/8,0/8:pitch=80\n"}},
         {"red_first",
          "16x70x32:0/8,8/8,16/8",
          {},
          -1,
-         1,
-         {"wrong: channels red 0/8, green 8/8, blue 16/8, but the player stores bytes b, g, r, "
-          "0xFF (red 16/8, green 8/8, blue 0/8): red and blue swapped: red shows the pictures' "
-          "blue, blue shows the pictures' red\n",
-          wrong + "red and blue swapped\n", "--screen 16x70x32:0/8,8/8,16/8\n"}},
+         0,
+         {"ok: channels red 0/8, green 8/8, blue 16/8: the player packs each colour at its "
+          "field and sets the other bits (opaque)\n"}},
         {"second_page_shown",
          "16x70x32:page=0,70",
          {"ZELT_DOUBLE_VIRTUAL=16x140"},
          -1,
+         0,
+         {"ok: memory: smem_len 8960 bytes holds the player's mapping of 8960 bytes\n",
+          "ok: page: the shown page starts at (0,70), 4480 bytes into the screen memory; the "
+          "player draws there\n"}},
+        {"console_bound",
+         "16x70x32",
+         {"ZELT_DOUBLE_VTCONSOLE=@consoles"},
+         -1,
+         0,
+         {"note: console vtcon1 ((M) frame buffer device) is bound to the framebuffer: the kernel "
+          "draws its cursor and messages over the pictures; unbind it with: echo 0 > "
+          "/sys/class/vtconsole/vtcon1/bind\n"}},
+        // What the player still cannot show.
+        {"page_beyond_memory",
+         "16x70x32:page=0,70",
+         {"ZELT_DOUBLE_VIRTUAL=16x140", "ZELT_DOUBLE_SMEM=4480"},
+         -1,
          1,
-         {"ok: memory: smem_len 8960 bytes",
-          "wrong: page: the visible page starts at (0,70), 4480 bytes into the screen memory, but "
-          "the player draws at (0,0) with no panning: its pictures land in a page that is not "
-          "shown\n",
-          wrong + "another page shown\n", "--screen 16x70x32:16/8,8/8,0/8:page=0,70\n"}},
+         {"wrong: memory: smem_len 4480 bytes does not reach the end of the shown page (8960 "
+          "bytes): the player keeps to packed rows from offset 0 and maps 4480 bytes\n",
+          "wrong: page: the shown page starts at (0,70), but the player draws at offset 0 while "
+          "another page is shown",
+          wrong + "screen memory smaller than the shown page; another page shown\n",
+          "--screen 16x70x32:16/8,8/8,0/8:page=0,70:smem=4480\n"}},
+        {"fields_all_zero",
+         "16x70x32:0/0,0/0,0/0",
+         {},
+         -1,
+         1,
+         {"wrong: channels red 0/0, green 0/0, blue 0/0 describe no 32-bit pixel (a field "
+          "without bits, past the pixel or sharing bits), so the player stores bytes b, g, r, "
+          "0xFF: red shows nothing, green shows nothing, blue shows nothing\n",
+          wrong + "colours wrong\n"}},
+        {"fields_16_overlap_and_past_the_pixel",
+         "16x70x16:14/5,0/6,0/5",
+         {},
+         -1,
+         1,
+         {"wrong: channels: red 14/5 reaches past bit 15 of the pixel: its top bits are lost, so "
+          "the pictures' red shows wrong\n",
+          "wrong: channels: green 0/6 and blue 0/5 share bits: the pictures' green and blue mix "
+          "there\n",
+          wrong + "colours wrong\n"}},
+        {"too_large_to_map",
+         "16384x32768x32",
+         {},
+         -1,
+         1,
+         {"wrong: memory: the player's mapping would be 2147483648 bytes, more than it can map "
+          "(2147483647): it reports \"fb0 dev mmap\" and shows nothing\n",
+          wrong + "screen cannot be mapped\n"}},
         {"eight_bits",
          "16x70x8",
          {},
@@ -144,7 +199,20 @@ TEST_F(ProbeTest, ReportsWhatThePlayerWillShow) {
          {"wrong: memory: smem_len 4000 bytes is smaller than the player's mapping of 4480 bytes: "
           "the driver refuses the mapping",
           wrong + "screen memory too small\n"}},
-        // Last: it breaks the shared media folder.
+        // Last two: they break the shared media folder. A frame cut short still loads, partly
+        // black: the 4-bit, top-down zeltani02.bmp keeps 100 of its 240 bytes of pixel data.
+        {"frame_cut_short",
+         "16x70x32",
+         {},
+         -1,
+         1,
+         {"zeltani02.bmp: 9x30, 4 bpp palette top-down, 40-byte header; at (0,50) clipped by "
+          "0x10 px, keeps 1080 bytes; cut short: the bottom 18 of 30 rows are missing (100 of 240 "
+          "bytes of pixel data present), shown black\n",
+          "result: the program plays on a 16x70x32 screen, but shows zeltani02.bmp cut short\n",
+          wrong + "zeltani02.bmp cut short\n"},
+         3,
+         54 + 16 * 4 + 100},
         {"broken_frame",
          "16x70x32",
          {},
@@ -159,17 +227,23 @@ TEST_F(ProbeTest, ReportsWhatThePlayerWillShow) {
         if (c.broken_picture >= 0) {
             replace_media_file(media_, c.broken_picture, {'B', 'M', 1, 2, 3}, false);
         }
+        if (c.cut_picture >= 0) {
+            fs::resize_file(fs::path(media_) / kMediaFiles[c.cut_picture], c.cut_to);
+        }
         run_options o;
         o.program = ZELT_PROBE_PATH;
         o.screen = c.screen;
         o.media_dir = media_;
         o.screen_fill = kScreenFill;
-        o.env = c.env;
+        for (const std::string& e : c.env) {
+            const size_t at = e.find("=@consoles");
+            o.env.push_back(at == std::string::npos ? e : e.substr(0, at + 1) + consoles_);
+        }
         o.env.push_back("PATH=" + bin_);
         const run_result r = run_program(o);
         ASSERT_TRUE(r.exited) << r.err;
         EXPECT_EQ(r.exit_status, c.exit_status) << r.out;
-        if (c.exit_status == 0) {
+        if (c.screen == "16x70x32" && c.env.empty() && c.broken_picture < 0 && c.cut_picture < 0) {
             EXPECT_EQ(r.out, fitting_report(bin_ + "/start"));
         }
         for (const std::string& fact : c.facts) {

@@ -122,6 +122,7 @@ TEST_F(PrepareTest, UndrawnDepthWritesNothingAndLeavesRowBytesZero) {
         std::vector<uint8_t> screen(256, 0xAB);
         fbmem = screen.data();
         buffersize = static_cast<int>(screen.size());
+        screen_layout_for(fbvar, nullptr, &fblayout);  // packed rows from offset 0
         draw_prepared_bitmap(&out, 0, 0);
         EXPECT_EQ(screen, std::vector<uint8_t>(256, 0xAB)) << bpp;
     }

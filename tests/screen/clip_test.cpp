@@ -62,6 +62,7 @@ TEST_P(ClipTest, CopiesOnlyTheVisiblePart) {
     std::vector<uint8_t> screen(mapping + kGuardBytes, kUntouched);
     fbmem = screen.data();
     buffersize = static_cast<int>(mapping);
+    screen_layout_for(fbvar, nullptr, &fblayout);  // packed rows from offset 0
 
     std::vector<uint8_t> store;
     prepared_bitmap picture = patterned(c.pic_w, c.pic_h, b, &store);
@@ -114,6 +115,7 @@ protected:
         screen_.assign(16 * 8 * 4 + kGuardBytes, kUntouched);
         fbmem = screen_.data();
         buffersize = 16 * 8 * 4;
+        screen_layout_for(fbvar, nullptr, &fblayout);  // packed rows from offset 0
     }
     void TearDown() override {
         fbvar = fb_var_screeninfo{};
@@ -185,6 +187,7 @@ TEST_P(DirectDrawTest, MatchesPreparedDrawing) {
     std::vector<uint8_t> prepared_screen(screen_bytes + kGuardBytes, kUntouched);
     fbmem = prepared_screen.data();
     buffersize = static_cast<int>(screen_bytes);
+    screen_layout_for(fbvar, nullptr, &fblayout);  // packed rows from offset 0
     prepared_bitmap picture{};
     ASSERT_EQ(prepare_bitmap(image, &picture), 0);
     draw_prepared_bitmap(&picture, c.x, c.y);

@@ -116,6 +116,81 @@ TEST(AssetsCheckTest, MissingAndCorruptFilesStopLoadingAtTheFirst) {
                   fine + "result: the program stops loading at zeltani02.bmp\n");
 }
 
+// What the reader saw of zeltani01.bmp, in the check's words: a file cut short (its rows shown
+// black) is named with what is missing and fails the check; a kind the reader refuses is named
+// in plain words with the way out.
+TEST(AssetsCheckTest, NamesPicturesCutShortAndKindsTheReaderRefuses) {
+    struct seen_case {
+        const char* name;
+        bmp_encoding encoding;  // of a 4x3 picture, before the damage
+        bool top_down;
+        void (*damage)(std::string* bytes);
+        const char* line;  // what follows "zeltani01.bmp: "
+        const char* result;
+    };
+    const std::string refused = "; the program stops loading here\n";
+    const char* const stops = "result: the program stops loading at zeltani01.bmp\n";
+    const char* const cut =
+        "result: the program plays on a 720x1280x32 screen, but shows "
+        "zeltani01.bmp cut short\n";
+    const seen_case cases[] = {
+        {"rows_cut_short", bmp_encoding::rgb24, false, [](std::string* b) { b->resize(54 + 17); },
+         "4x3, 24 bpp rgb, 40-byte header; at (0,50) fits, keeps 48 bytes; cut short: the top 2 "
+         "of 3 rows are missing (17 of 36 bytes of pixel data present), shown black\n",
+         cut},
+        {"top_down_cut_short", bmp_encoding::rgb24, true, [](std::string* b) { b->resize(54); },
+         "4x3, 24 bpp rgb top-down, 40-byte header; at (0,50) fits, keeps 48 bytes; cut short: "
+         "the bottom 3 of 3 rows are missing (0 of 36 bytes of pixel data present), shown black\n",
+         cut},
+        {"rle8_codes_cut_short", bmp_encoding::rle8, false,
+         [](std::string* b) { b->resize(b->size() - 6); },
+         "4x3, 8 bpp rle8, 40-byte header; at (0,50) fits, keeps 48 bytes; cut short: the top 1 "
+         "of 3 rows are missing (8 of 14 bytes of pixel data present), shown black\n",
+         cut},
+        {"last_row_lacks_only_padding", bmp_encoding::palette4, false,
+         [](std::string* b) { b->resize(b->size() - 2); },
+         "4x3, 4 bpp palette, 40-byte header; at (0,50) fits, keeps 48 bytes\n",
+         "result: the program plays on a 720x1280x32 screen\n"},
+        {"rle4", bmp_encoding::palette4, false, [](std::string* b) { (*b)[30] = 2; },
+         "refused: 4-bit RLE compression, which the program's reader does not take (save it "
+         "without RLE compression, or give zelt-assets make the PNG)",
+         stops},
+        {"two_bits", bmp_encoding::palette4, false, [](std::string* b) { (*b)[28] = 2; },
+         "refused: 2-bit pixels (the reader takes 1, 4, 8, 16, 24 and 32), which the program's "
+         "reader does not take (save it as an uncompressed BMP (or 8-bit RLE), or give "
+         "zelt-assets make the PNG)",
+         stops},
+        {"jpeg_inside", bmp_encoding::rgb24, false, [](std::string* b) { (*b)[30] = 4; },
+         "refused: JPEG data inside a BMP, which the program's reader does not take (give "
+         "zelt-assets make the PNG)",
+         stops},
+        {"os2_header", bmp_encoding::rgb24, false, [](std::string* b) { (*b)[14] = 12; },
+         "refused: an OS/2 1.x BMP (12-byte header), which the program's reader does not take "
+         "(save it as a Windows BMP (40-byte header or longer), or give zelt-assets make the PNG)",
+         stops},
+        {"png_named_bmp", bmp_encoding::rgb24, false,
+         [](std::string* b) { *b = "\x89PNG\r\n\x1a\n" + b->substr(8); },
+         "refused: a PNG file, not a BMP, which the program's reader does not take (give "
+         "zelt-assets make the PNG)",
+         stops},
+    };
+    std::string dir = plain_folder("seen", 4, 3, 4, 3);
+    const std::string path = dir + "/zeltani01.bmp";
+    for (const seen_case& c : cases) {
+        write_bmp(path, rgb_picture_make(4, 3, 0x405060), c.encoding, c.top_down);
+        std::string bytes = slurp(path);
+        c.damage(&bytes);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+        tool_run r = run_tool("check " + dir);
+        EXPECT_EQ(r.status, c.result == cut || c.result == stops ? 1 : 0) << c.name;
+        std::string line = "zeltani01.bmp: " + std::string(c.line);
+        EXPECT_NE(r.out.find(c.result == stops ? line + refused : line), std::string::npos)
+            << c.name << ":\n"
+            << r.out;
+        EXPECT_NE(r.out.find(c.result), std::string::npos) << c.name << ":\n" << r.out;
+    }
+}
+
 TEST(AssetsCheckTest, PicturesLargerThanTheScreenAreClippedLikeTheProgramDraws) {
     std::string dir = plain_folder("large", 100, 60, 100, 40);
     write_bmp(dir + "/zeltani05.bmp", rgb_picture_make(100, 40, 0x405060), bmp_encoding::rgb24,
@@ -155,7 +230,7 @@ TEST(AssetsUsageTest, BadArgumentsGiveOneLineAndStatusTwo) {
         {"missing_folder", "check " + dir + "/nowhere", "nowhere: No such file or directory"},
         {"malformed_screen", "check " + dir + " --screen 720x1280", "--screen 720x1280: screen"},
         {"undrawn_depth", "check " + dir + " --screen 720x1280x8", "16-, 24- and 32-bit"},
-        {"empty_pitch", "check " + dir + " --screen 720x1280x32:pitch=0", "pitch=BYTES"},
+        {"empty_pitch", "check " + dir + " --screen 720x1280x32:pitch=", "pitch=BYTES"},
         {"fields_out_of_order", "preview " + dir + " " + dir + " --screen 8x8x32:page=0,1:pitch=32",
          "in that order"},
         {"unknown_option", "preview " + dir + " " + dir + " --fast", "unknown option --fast"},
@@ -248,11 +323,12 @@ TEST(AssetsPreviewTest, CyclesShowTheCompositeOfTheDecodedPictures) {
     }
 }
 
-// The preview of a device whose screen differs from the program's model is the normal preview
-// read the way that screen scans memory: the pixel at (x, y) comes from packed pixel
-// (y + page) x pitch + x of the program's drawing, black past its end, red and blue swapped
-// where the channel fields say so.
-TEST(AssetsPreviewTest, DeviceLayoutsShowTheDrawingAsTheScreenScansIt) {
+// The player follows a device's channel fields, row pitch and shown page, so their previews show
+// the same picture as a plain packed screen. Where the driver's memory does not reach the shown
+// page the player draws packed rows from offset 0, and the preview shows that drawing read the
+// way the screen scans memory: pixel (x, y) from packed pixel (y + page) x pitch + x, black past
+// the end of what was drawn.
+TEST(AssetsPreviewTest, DeviceLayoutsShowWhatTheScreenScans) {
     std::string dir = fresh_dir("layouts");
     for (int i = 0; i < 7; ++i) {
         write_bmp(dir + "/" + kNames[i] + ".bmp", pattern(60 - 5 * i, 70 - 5 * i, i),
@@ -272,27 +348,24 @@ TEST(AssetsPreviewTest, DeviceLayoutsShowTheDrawingAsTheScreenScansIt) {
     const std::vector<std::vector<uint8_t>> normal = cycles("60x100x32");
     struct layout_case {
         const char* fields;
-        int pitch_pixels;
-        int page_row;
-        bool swapped;
+        int page_row;  // -1: followed, the normal picture
     };
     const layout_case layouts[] = {
-        {":0/8,8/8,16/8", 60, 0, true},
-        {":16/8,8/8,0/8:pitch=256", 64, 0, false},
-        {":page=0,30", 60, 30, false},
+        {":0/8,8/8,16/8", -1},
+        {":16/8,8/8,0/8:pitch=256", -1},
+        {":page=0,30", -1},
+        {":24/8,16/8,8/8:pitch=260:page=2,30", -1},
+        {":page=0,30:smem=24000", 30},
     };
     for (const layout_case& l : layouts) {
         const std::vector<std::vector<uint8_t>> seen = cycles(std::string("60x100x32") + l.fields);
         for (int cycle = 0; cycle < 6; ++cycle) {
-            std::vector<uint8_t> expected(60 * 100 * 3, 0);
-            for (size_t y = 0; y < 100; ++y) {
-                for (size_t x = 0; x < 60; ++x) {
-                    size_t from = (y + l.page_row) * l.pitch_pixels + x;
-                    for (size_t c = 0; c < 3 && from < 60 * 100; ++c) {
-                        expected[(y * 60 + x) * 3 + c] =
-                            normal[cycle][from * 3 + (l.swapped ? 2 - c : c)];
-                    }
-                }
+            std::vector<uint8_t> expected = normal[cycle];
+            if (l.page_row >= 0) {
+                expected.assign(60 * 100 * 3, 0);
+                const size_t first = static_cast<size_t>(l.page_row) * 60 * 3;
+                std::copy(normal[cycle].begin() + static_cast<long>(first), normal[cycle].end(),
+                          expected.begin());
             }
             EXPECT_TRUE(seen[cycle] == expected) << l.fields << ", cycle " << cycle;
         }
@@ -482,6 +555,83 @@ TEST(AssetsMakeTest, FitScalesToTheScreenAndFailuresLeaveNoPartialFiles) {
           "make " + src + " " + src + "/x --fit --screen 100x50x32", "make " + src}) {
         EXPECT_EQ(run_tool(args).status, 2) << args;
     }
+}
+
+// Sources make cannot take are named in one line each, without opening them (a FIFO would
+// block), and the others are still written; an extreme size with --fit gives a picture.
+TEST(AssetsMakeTest, OddSourcesAreNamedAndExtremeSizesFit) {
+    std::string src = png_folder("make_odd");
+    const std::string bmp = src + "/zeltani04.bmp";
+    for (int i : {1, 2, 3, 4, 5}) {
+        ASSERT_EQ(remove((src + "/" + kNames[i] + ".png").c_str()), 0);
+    }
+    ASSERT_EQ(mkfifo((src + "/zeltani00.png").c_str(), 0644), 0);
+    ASSERT_EQ(symlink("nowhere.png", (src + "/zeltani01.png").c_str()), 0);
+    ASSERT_EQ(mkdir((src + "/zeltani02.png").c_str(), 0755), 0);
+    write_bmp(src + "/zeltani03.bmp", rgb_picture_make(4, 3, 0x405060), bmp_encoding::rgb24);
+    ASSERT_EQ(truncate((src + "/zeltani03.bmp").c_str(), 54 + 20), 0);
+    write_bmp(bmp, rgb_picture_make(4, 3, 0x405060), bmp_encoding::palette4);
+    std::string bytes = slurp(bmp);
+    bytes[30] = 2;  // 4-bit RLE
+    std::ofstream(bmp, std::ios::binary | std::ios::trunc) << bytes;
+    write_png(src + "/zeltani05.png", {PNG_COLOR_TYPE_RGB, 8, false, 1, 40000,
+                                       [](int, int y) { return 0xFF000000U | y % 256; }, "", ""});
+    tool_run r = run_tool("make " + src + " " + src + "/out --fit --screen 65535x51x32");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "zelt-assets make: zeltani00.png: not a regular file (a FIFO)\n"
+              "zelt-assets make: zeltani01.png: a symlink to nothing (its target does not "
+              "exist)\n"
+              "zelt-assets make: zeltani02.png: not a regular file (a directory)\n"
+              "zelt-assets make: zeltani03.bmp: cut short: the top 2 of 3 rows are missing (20 "
+              "of 36 bytes of pixel data present), shown black\n"
+              "zelt-assets make: zeltani04.bmp: 4-bit RLE compression, which the program's "
+              "reader does not take (save it without RLE compression, or give zelt-assets make "
+              "the PNG)\n");
+    EXPECT_NE(r.out.find("zeltani05.png: 1x40000 fitted to 1x1,"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("result: not written: zeltani00.bmp, zeltani01.bmp, zeltani02.bmp, "
+                         "zeltani03.bmp, zeltani04.bmp\n"),
+              std::string::npos)
+        << r.out;
+}
+
+// Every file goes through a temporary file made exclusively: links planted where the tool used
+// to put its temporary files, and at the outputs themselves, are replaced or left alone, never
+// written through; a full disk (here a file size limit) leaves one line and no cut-short PNG.
+TEST(AssetsMakeTest, OutputsAreNeverWrittenThroughLinksNorLeftCutShort) {
+    std::string src = png_folder("make_links");
+    const std::string out = src + "/out";
+    const std::string victim = src + "/victim";
+    std::ofstream(victim) << "keep";
+    ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+    for (const char* name : {".zelttitle.bmp.tmp", ".zelttitle.bmp.source.tmp",
+                             ".zelt-assets-probe", "zelttitle.bmp", "cycle-0.png"}) {
+        ASSERT_EQ(symlink(victim.c_str(), (out + "/" + name).c_str()), 0) << name;
+    }
+    tool_run r = run_tool("make " + src + " " + out);
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = run_tool("preview " + out + " " + out);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp(victim), "keep");
+    struct stat st {};
+    ASSERT_EQ(lstat((out + "/zelttitle.bmp").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+
+    const std::string full = src + "/full";
+    // The limit is set in a shell of its own, with SIGXFSZ ignored so that writes fail instead.
+    int status =
+        system(("sh -c 'trap \"\" XFSZ; ulimit -f 1; exec " + std::string(ZELT_ASSETS_BIN) +
+                " preview " + out + " " + full + "' >/dev/null 2>" + full + ".err")
+                   .c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_EQ(slurp(full + ".err"), "zelt-assets: " + full + "/cycle-0.png: File too large\n");
+    DIR* d = opendir(full.c_str());
+    ASSERT_NE(d, nullptr);
+    while (dirent* e = readdir(d)) {
+        EXPECT_TRUE(strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0)
+            << e->d_name << " left behind";
+    }
+    closedir(d);
 }
 
 }  // namespace
