@@ -125,6 +125,7 @@ class Machine:
             if self.process is not None and self.process.poll() is None:
                 try:
                     if self.replies is not None:
+                        self.qmp.settimeout(5)
                         self.command("quit")
                     self.process.wait(timeout=10)
                 except (OSError, RuntimeError, ValueError, subprocess.TimeoutExpired):
