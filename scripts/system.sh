@@ -227,6 +227,9 @@ system_vfb() {
     SYSTEM_VFB=$SYSTEM_CACHE/$target/vfb-$release.ko
     [ -f "$SYSTEM_VFB" ] && return 0
     version=$(apt-cache show --no-all-versions "$kernel:$arch" | sed -n 's/^Version: //p')
+    # An older kernel's module and source go.
+    rm -f "$SYSTEM_CACHE/$target"/vfb-*.ko
+    find "$SYSTEM_CACHE" -maxdepth 1 -name 'vfb-*.c' ! -name "vfb-$version.c" -delete
     (
         local tree source vfb_c headers common kbuild
         tree=$(mktemp -d)
