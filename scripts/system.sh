@@ -42,8 +42,9 @@ system_root() {
 
 # Installs the host packages and the foreign architectures apt-get download needs.
 system_install() {
+    # pahole and libelf1: the kernel's module build (BTF, and the linux-kbuild programs).
     zelt_install_missing cmake make g++ libpng-dev qemu-system-arm cpio xz-utils python3 \
-        python3-pil zstd g++-aarch64-linux-gnu g++-arm-linux-gnueabihf
+        python3-pil zstd g++-aarch64-linux-gnu g++-arm-linux-gnueabihf pahole libelf1
     local arch added=no
     for arch in arm64 armhf; do
         if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
@@ -171,12 +172,17 @@ system_module_field() {
 
 # system_initramfs TARGET MEDIA_DIR OUT PROGRAMS...: an uncompressed initramfs with busybox,
 # tests/system/init, the display modules in load order, the pictures at /ZELT/media/ and the
-# named programs from build-system-TARGET/.
-system_initramfs() {
+# named programs from build-system-TARGET/. After system_vfb also vfb.ko (loaded by the steps
+# that use it), the virtio disk driver the dumps leave by, and fbmode. Runs in a subshell so
+# that its temporary tree goes on every exit.
+system_initramfs() (
     local target=$1 media=$2 out=$3
     shift 3
     local tree
     tree=$(mktemp -d)
+    trap 'rm -rf "$tree"' EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
     mkdir -p "$tree"/{bin,dev,proc,sys,tmp,lib/modules,ZELT}
     cp "$SYSTEM_BUSYBOX" "$tree/bin/busybox"
     cp tests/system/init "$tree/init"
@@ -186,18 +192,91 @@ system_initramfs() {
     for program in "$@"; do
         "$(system_triple "$target")-strip" -o "$tree/bin/$program" "build-system-$target/$program"
     done
-    # virtio_pci: the PCI transport; virtio_gpu: the display, with its fbdev emulation.
+    # virtio_pci: the PCI transport; virtio_gpu: the display, with its fbdev emulation;
+    # virtio_blk: the disk that carries the vfb memory dumps out.
     local order
-    order=$(system_module_order virtio_pci virtio_gpu) || return 1
+    order=$(system_module_order virtio_pci virtio_gpu ${SYSTEM_VFB:+virtio_blk}) || return 1
     for module in $order; do
         name=$(basename "$module")
         name=${name%%.ko*}
         system_module_cat "$module" >"$tree/lib/modules/$name.ko"
         echo "$name" >>"$tree/lib/modules/load-order"
     done
+    if [ -n "${SYSTEM_VFB:-}" ]; then
+        cp "$SYSTEM_VFB" "$tree/lib/modules/vfb.ko"
+        cp "build-system-$target/fbmode" "$tree/bin/fbmode"
+    fi
     chmod 755 "$tree/init" "$tree/bin/"*
     (cd "$tree" && find . | cpio -o -H newc --owner=0:0 --quiet) >"$out"
-    rm -rf "$tree"
+)
+
+# system_vfb TARGET: the kernel's virtual framebuffer driver for the fetched kernel, which Debian
+# does not build (CONFIG_FB_VIRTUAL is not set), and fbmode, the mode and pan helper, in
+# build-system-TARGET/. vfb.c comes from linux-source-X.Y of the kernel's own version; it is
+# built out of tree against the kernel's linux-headers (the flavour's and the -common ones) with
+# the host's linux-kbuild and the cross compiler the headers name. The module (these kernels load
+# it unsigned) is kept as $SYSTEM_CACHE/TARGET/vfb-RELEASE.ko, vfb.c as
+# $SYSTEM_CACHE/vfb-VERSION.c. Sets SYSTEM_VFB.
+system_vfb() {
+    local target=$1 arch kernel release version
+    "$(system_triple "$target")-gcc" -static -O2 -Wall -Wextra -Werror \
+        -o "build-system-$target/fbmode" tests/system/fbmode.c || return 1
+    arch=$(system_arch "$target")
+    kernel=$(basename "$SYSTEM_ROOT")
+    release=${kernel#linux-image-}
+    SYSTEM_VFB=$SYSTEM_CACHE/$target/vfb-$release.ko
+    [ -f "$SYSTEM_VFB" ] && return 0
+    version=$(apt-cache show --no-all-versions "$kernel:$arch" | sed -n 's/^Version: //p')
+    # An older kernel's module and source go.
+    rm -f "$SYSTEM_CACHE/$target"/vfb-*.ko
+    find "$SYSTEM_CACHE" -maxdepth 1 -name 'vfb-*.c' ! -name "vfb-$version.c" -delete
+    (
+        local tree source vfb_c headers common kbuild
+        tree=$(mktemp -d)
+        trap 'rm -rf "$tree"' EXIT
+        trap 'exit 130' INT
+        trap 'exit 143' TERM
+        source=linux-source-$(echo "$release" | cut -d. -f1,2)
+        vfb_c=$SYSTEM_CACHE/vfb-$version.c
+        if [ ! -f "$vfb_c" ]; then
+            local found
+            found=$(apt-cache show --no-all-versions "$source" | sed -n 's/^Version: //p')
+            if [ "$found" != "$version" ]; then
+                echo "system: $source is version '$found', the kernel $version" >&2
+                exit 1
+            fi
+            local deb
+            deb=$(system_download "$tree" "$source:all") || exit 1
+            # The one file; tar stops at it, so the pipe's writers may end on a broken pipe.
+            dpkg-deb --fsys-tarfile "$deb" 2>/dev/null | tar -xO "./usr/src/$source.tar.xz" |
+                tar -xJO --occurrence=1 "$source/drivers/video/fbdev/vfb.c" \
+                    >"$tree/vfb.c" 2>/dev/null || true
+            grep -q vfb_enable "$tree/vfb.c" || {
+                echo "system: no vfb.c in $deb" >&2
+                exit 1
+            }
+            mv "$tree/vfb.c" "$vfb_c"
+            rm -f "$deb"
+        fi
+        headers=linux-headers-$release
+        local depends
+        depends=$(apt-cache show --no-all-versions "$headers:$arch" | sed -n 's/^Depends: //p')
+        common=$(echo "$depends" | grep -o 'linux-headers-[^ ,]*-common' | head -n 1)
+        kbuild=$(echo "$depends" | grep -o 'linux-kbuild-[^ ,]*' | head -n 1)
+        for deb in "$headers:$arch" "$common:all" "$kbuild:$(dpkg --print-architecture)"; do
+            deb=$(system_download "$tree/debs" "$deb") || exit 1
+            dpkg-deb -x "$deb" "$tree/root" || exit 1
+        done
+        # The flavour's Makefile includes the -common one by its installed path.
+        sed -i "s|/usr/src/|$tree/root/usr/src/|" "$tree/root/usr/src/$headers/Makefile"
+        mkdir "$tree/vfb"
+        cp "$vfb_c" "$tree/vfb/vfb.c"
+        echo 'obj-m := vfb.o' >"$tree/vfb/Kbuild"
+        make -s -C "$tree/root/usr/src/$headers" M="$tree/vfb" modules >&2 || exit 1
+        cp "$tree/vfb/vfb.ko" "$SYSTEM_VFB.tmp"
+        mv "$SYSTEM_VFB.tmp" "$SYSTEM_VFB"
+    ) || return 1
+    echo "system: $target: built $(basename "$SYSTEM_VFB")"
 }
 
 # system_kernel: the kernel image of the fetched tree.

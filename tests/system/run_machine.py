@@ -3,10 +3,14 @@
 under qemu-system and checks, on the real kernel, its virtio GPU driver and busybox's shell, what
 the program prints and what the display scans out.
 
-  run_machine.py test TARGET KERNEL INITRD EXPECTED WORK --screen WxH [--probe MEDIA]
+  run_machine.py test TARGET KERNEL INITRD EXPECTED WORK --screen WxH [--probe MEDIA] [--vfb]
       EXPECTED holds cycle-0.png .. cycle-5.png (zelt-assets preview of the same pictures);
       --probe: the initramfs has zelt-probe, whose numbers are checked against the kernel's and
       whose host preview command, run on MEDIA, must give EXPECTED.
+      --vfb (with --probe): the initramfs has vfb.ko and fbmode; the machine without a GPU then
+      plays each of VFB_CASES on the kernel's virtual framebuffer, whose memory is copied out
+      through a virtio disk, read the way the driver describes the mode and compared with the
+      intended picture (zelt-assets preview of a packed screen of that size).
       Prints one line per check; exit status 1 when one failed.
   run_machine.py demo TARGET KERNEL INITRD WORK --screen WxH --frames N
       Plays the pictures and saves N screen dumps, 500 ms apart, as WORK/frames/frame-NNN.raw
@@ -18,6 +22,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -29,6 +34,13 @@ from PIL import Image
 BOOT_TIMEOUT_S = 150  # from power-on to the step's first lines, on a busy 2-core machine
 DUMP_TIMEOUT_S = 60  # for the dumps to show every cycle whole
 DUMP_GAP_S = 0.15  # the program draws without a back buffer: a dump may catch half a cycle
+QMP_TIMEOUT_S = 30  # for any one answer of the QEMU monitor
+VFB_CASE_S = 30  # what each vfb case adds to the boot of the machine without a GPU
+
+# The vfb cases: xres, yres, bits per pixel, yres_virtual. vfb pads rows to 32 bits (113 pixels:
+# 228 bytes at 16 bits, 340 at 24) and puts red first at 24 and 32 bits; the last case shows the
+# second of two pages.
+VFB_CASES = [(113, 400, 16, 400), (113, 400, 24, 400), (240, 400, 32, 400), (240, 400, 32, 800)]
 
 QEMU = {
     "aarch64": ["qemu-system-aarch64", "-M", "virt", "-cpu", "cortex-a53"],
@@ -39,12 +51,23 @@ QEMU = {
 class Machine:
     """One running qemu-system: its console log and its QMP monitor socket."""
 
-    def __init__(self, args, steps, gpu, work):
+    def __init__(self, args, steps, gpu, work, disk=None, append=""):
+        """Starts the machine; `disk`: a raw file attached as a virtio disk; `append`: more
+        kernel arguments. Whatever fails here leaves no process and no socket directory."""
         os.makedirs(work, exist_ok=True)
         self.console = os.path.join(work, "console-%s.log" % steps.replace(",", "-"))
+        self.process = self.qmp = self.replies = None
         self.sockdir = tempfile.mkdtemp(prefix="zelt-qmp-")  # a short path for the socket
+        try:
+            self._start(args, steps, gpu, disk, append)
+        except BaseException:
+            self.stop()
+            raise
+
+    def _start(self, args, steps, gpu, disk, append):
         qmp_path = os.path.join(self.sockdir, "qmp")
-        append = "console=ttyAMA0 quiet vt.global_cursor_default=0 zelt.steps=" + steps
+        append = "console=ttyAMA0 quiet vt.global_cursor_default=0 zelt.steps=%s %s" % (
+            steps, append)
         command = QEMU[args.target] + [
             "-m", "256", "-smp", "1", "-kernel", args.kernel, "-initrd", args.initrd,
             "-append", append, "-nic", "none", "-display", "none", "-no-reboot",
@@ -54,12 +77,15 @@ class Machine:
         if gpu:
             w, h = gpu
             command += ["-device", "virtio-gpu-pci,xres=%d,yres=%d" % (w, h)]
+        if disk:
+            command += ["-drive", "file=%s,format=raw,if=none,id=dumps" % disk,
+                        "-device", "virtio-blk-pci,drive=dumps"]
         self.process = subprocess.Popen(command)
-        self.qmp = None
-        deadline = time.monotonic() + 30
+        deadline = time.monotonic() + QMP_TIMEOUT_S
         while self.qmp is None:
             try:
                 self.qmp = socket.socket(socket.AF_UNIX)
+                self.qmp.settimeout(QMP_TIMEOUT_S)  # a monitor that never answers: OSError
                 self.qmp.connect(qmp_path)
             except OSError:
                 self.qmp.close()
@@ -94,18 +120,23 @@ class Machine:
         return True
 
     def stop(self):
-        if self.process.poll() is None:
-            try:
-                self.command("quit")
-            except (OSError, RuntimeError, ValueError):
-                pass
+        """Ends QEMU (through the monitor, else killed) and removes the socket directory."""
         try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
-        self.qmp.close()
-        shutil.rmtree(self.sockdir, ignore_errors=True)
+            if self.process is not None and self.process.poll() is None:
+                try:
+                    if self.replies is not None:
+                        self.qmp.settimeout(5)
+                        self.command("quit")
+                    self.process.wait(timeout=10)
+                except (OSError, RuntimeError, ValueError, subprocess.TimeoutExpired):
+                    pass
+        finally:
+            if self.process is not None and self.process.poll() is None:
+                self.process.kill()
+                self.process.wait()
+            if self.qmp is not None:
+                self.qmp.close()
+            shutil.rmtree(self.sockdir, ignore_errors=True)
 
 
 def dump(machine, path):
@@ -142,20 +173,35 @@ def check_hand_off(lines, report):
     return problems
 
 
-def check_probe(lines, fb0, args):
-    """zelt-probe exits 0, reports the sizes, row length and depth the kernel publishes, and
-    its host preview command draws the very screens this display showed (the expected ones)."""
+def probe_preview(lines):
+    """The --screen value of the host preview command the probe printed, or None."""
+    value = re.search(r"^host preview: zelt-assets preview DIR OUT --screen (\S+)$",
+                      "\n".join(lines), re.M)
+    return value and value.group(1)
+
+
+def preview(media, out, screen):
+    """Runs zelt-assets preview of MEDIA on SCREEN into OUT; its six cycles as {RGB bytes:
+    cycle}, or None when it fails."""
+    command = ["build/zelt-assets", "preview", media, out, "--screen", screen]
+    if subprocess.run(command, stdout=subprocess.DEVNULL).returncode != 0:
+        return None
+    return load_cycles(out)
+
+
+def load_cycles(directory):
+    """cycle-0.png .. cycle-5.png of DIRECTORY as {RGB bytes: cycle}."""
+    cycles = {}
+    for cycle in range(6):
+        with Image.open(os.path.join(directory, "cycle-%d.png" % cycle)) as image:
+            cycles[image.convert("RGB").tobytes()] = cycle
+    return cycles
+
+
+def check_probe_numbers(lines, fb0):
+    """zelt-probe exits 0 and reports the sizes, row length and depth the kernel publishes."""
     report = "\n".join(lines)
     problems = [] if "== exit status 0" in lines else ["exit status not 0"]
-    value = re.search(r"^host preview: zelt-assets preview DIR OUT --screen (\S+)$", report, re.M)
-    preview = os.path.join(args.work, "probe-preview")
-    command = ["build/zelt-assets", "preview", args.media, preview, "--screen"]
-    if not value or subprocess.run(command + [value.group(1)],
-                                   stdout=subprocess.DEVNULL).returncode != 0:
-        problems.append("no host preview command that runs")
-    elif not all(filecmp.cmp(os.path.join(preview, name), os.path.join(args.expected, name),
-                             shallow=False) for name in ["cycle-%d.png" % c for c in range(6)]):
-        problems.append("its preview (--screen %s) differs from the display" % value.group(1))
     for pattern, published in [
         (r"xres_virtual (\d+), yres_virtual (\d+)", fb0.get("virtual_size", "").split(",")),
         (r"line_length (\d+)", [fb0.get("stride")]),
@@ -166,6 +212,123 @@ def check_probe(lines, fb0, args):
             problems.append("'%s' is %s, the kernel's %s"
                             % (pattern, found and found.groups(), published))
     return problems
+
+
+def check_probe(lines, fb0, args):
+    """zelt-probe exits 0, reports the sizes, row length and depth the kernel publishes, and
+    its host preview command draws the very screens this display showed (the expected ones)."""
+    problems = check_probe_numbers(lines, fb0)
+    value = probe_preview(lines)
+    preview_dir = os.path.join(args.work, "probe-preview")
+    command = ["build/zelt-assets", "preview", args.media, preview_dir, "--screen"]
+    if not value or subprocess.run(command + [value],
+                                   stdout=subprocess.DEVNULL).returncode != 0:
+        problems.append("no host preview command that runs")
+    elif not all(filecmp.cmp(os.path.join(preview_dir, name), os.path.join(args.expected, name),
+                             shallow=False) for name in ["cycle-%d.png" % c for c in range(6)]):
+        problems.append("its preview (--screen %s) differs from the display" % value)
+    return problems
+
+
+def vfb_step(case):
+    """The machine's step name of a vfb case: vfb-XRESxYRESxBPP[xYRES_VIRTUAL]."""
+    w, h, bpp, virtual = case
+    return "vfb-%dx%dx%d" % (w, h, bpp) + ("x%d" % virtual if virtual != h else "")
+
+
+def vfb_memory_size():
+    """Video memory for vfb that holds the biggest case (vfb pads rows to 32 bits), in MiB."""
+    need = max((w * bpp + 31) // 32 * 4 * virtual for w, h, bpp, virtual in VFB_CASES)
+    return -(-need // (1 << 20)) << 20
+
+
+def driver_mode(lines):
+    """fbmode's report of the driver's mode: {field: number, or (offset, length) for a channel};
+    None when fbmode printed none."""
+    found = next((line for line in lines if line.startswith("== mode ")), None)
+    if found is None:
+        return None
+    return {key: tuple(map(int, value.split("/"))) if "/" in value else int(value)
+            for key, value in re.findall(r"(\w+)=(\S+)", found)}
+
+
+def shown_page(memory, mode):
+    """The page a framebuffer shows, as RGB bytes, read from its memory the way the driver
+    describes the mode: rows line_length apart from the page's (xoffset, yoffset), pixels
+    little-endian, each channel at its bit field (its top 8 bits) widened to 8 bits by shifting
+    left, as zelt-assets preview writes its pictures."""
+    size = mode["bits_per_pixel"] // 8
+    channels = []
+    for name in ("red", "green", "blue"):
+        offset, length = mode[name]
+        keep = min(length, 8)
+        channels.append((offset + length - keep, (1 << keep) - 1, 8 - keep))
+    rgb = bytearray()
+    for y in range(mode["yres"]):
+        start = (mode["yoffset"] + y) * mode["line_length"] + mode["xoffset"] * size
+        row = memory[start:start + mode["xres"] * size]
+        for x in range(0, len(row), size):
+            value = int.from_bytes(row[x:x + size], "little")
+            rgb += bytes(((value >> shift) & mask) << widen for shift, mask, widen in channels)
+    return bytes(rgb)
+
+
+def check_vfb(case, lines, dumps, args):
+    """The checks of one vfb case from its console lines and the dump disk: the driver's mode
+    is the case's and sysfs says the same; a dump read as the driver describes it shows a
+    cycle's intended picture (the preview of a packed screen of that size); the probe exits 0
+    and agrees with sysfs; the probe's host preview draws what the memory shows. Returns
+    (name, problems) pairs."""
+    w, h, bpp, virtual = case
+    name = "%s vfb %dx%dx%d%s" % (args.target, w, h, bpp,
+                                  " with 2 pages, the 2nd shown" if virtual > h else "")
+    mode = driver_mode(lines)
+    if mode is None:
+        return [(name + ": the driver takes the mode", ["fbmode reported no mode"])]
+    fb0 = dict(re.findall(r"^== fb0 (\S+) (.*)$", "\n".join(lines), re.M))
+    problems = ["%s is %s, not %s" % (key, mode.get(key), value) for key, value in
+                [("xres", w), ("yres", h), ("bits_per_pixel", bpp), ("yres_virtual", virtual),
+                 ("yoffset", virtual - h)] if mode.get(key) != value]
+    for field, value in [("stride", mode["line_length"]),
+                         ("virtual_size", "%d,%d" % (mode["xres_virtual"], mode["yres_virtual"])),
+                         ("bits_per_pixel", mode["bits_per_pixel"]),
+                         ("pan", "%d,%d" % (mode["xoffset"], mode["yoffset"]))]:
+        if fb0.get(field) != str(value):
+            problems.append("sysfs %s is %s, the driver's %s" % (field, fb0.get(field), value))
+    facts = "line_length %d, red %d/%d green %d/%d blue %d/%d, pan %d,%d" % (
+        (mode["line_length"],) + mode["red"] + mode["green"] + mode["blue"]
+        + (mode["xoffset"], mode["yoffset"]))
+    results = [("%s: the driver reports %s; sysfs agrees" % (name, facts), problems)]
+
+    slot_bytes = vfb_memory_size()
+    out = os.path.join(args.work, vfb_step(case))
+    pages = []
+    with open(dumps, "rb") as f:
+        for slot in re.findall(r"^== dump (\d+)$", "\n".join(lines), re.M):
+            f.seek(int(slot) * slot_bytes)
+            pages.append(shown_page(f.read(slot_bytes), mode))
+            Image.frombytes("RGB", (w, h), pages[-1]).save(
+                "%s-dump-%s.png" % (out, slot))  # for a look after a failure
+    intended = preview(args.media, out + "-expected", "%dx%dx%d" % (w, h, bpp)) or {}
+    end = next((i for i, line in enumerate(lines) if line.startswith("== exit status")),
+               len(lines))
+    probe_lines = lines[:end + 1]
+    value = probe_preview(probe_lines)
+    drawn = value and preview(args.media, out + "-probe-preview", value) or {}
+    seen = [intended.get(page) for page in pages]
+    previewed = [drawn.get(page) for page in pages]
+    problems = [] if set(seen) - {None} else [
+        "the %d dumps show no cycle's intended picture (they show cycles %s of the probe's "
+        "preview)" % (len(pages), previewed)]
+    results.append(("%s: the dumps show cycles %s of the intended picture" % (name, seen),
+                    problems))
+    results.append(("%s: the probe exits 0 and agrees with sysfs" % name,
+                    check_probe_numbers(probe_lines, fb0)))
+    problems = [] if set(previewed) - {None} else [
+        "no dump shows a cycle of its preview (--screen %s)" % value]
+    results.append(("%s: the probe's preview (--screen %s) draws what the memory shows "
+                    "(cycles %s)" % (name, value, previewed), problems))
+    return results
 
 
 def watch_cycles(machine, expected, work):
@@ -186,11 +349,8 @@ def watch_cycles(machine, expected, work):
 
 def test(args):
     w, h = args.screen
-    expected = {}
-    for cycle in range(6):
-        with Image.open(os.path.join(args.expected, "cycle-%d.png" % cycle)) as image:
-            # A 32-bit screen keeps 8 bits of each channel: its colours are the RGB values.
-            expected[image.convert("RGB").tobytes()] = cycle
+    # A 32-bit screen keeps 8 bits of each channel: its colours are the RGB values.
+    expected = load_cycles(args.expected)
     results = []
 
     def check(name, problems, console):
@@ -225,15 +385,27 @@ def test(args):
               % args.target,
               check_probe(step_lines(text, "probe"), fb0, args), machine.console)
 
-    machine = Machine(args, "play", None, args.work)
+    # Without a GPU: first no framebuffer at all, then (--vfb) the kernel's virtual one in each
+    # case's mode, its memory copied to a disk slot per dump.
+    steps, disk, append, cases = "play", None, "", VFB_CASES if args.vfb else []
+    if cases:
+        steps += "," + ",".join(vfb_step(case) for case in cases)
+        disk = os.path.join(args.work, "vfb-dumps.raw")
+        with open(disk, "wb") as f:
+            f.truncate(vfb_memory_size() * 2 * len(cases))
+        append = "zelt.vfb_bytes=%d" % vfb_memory_size()
+    machine = Machine(args, steps, None, args.work, disk, append)
     try:
-        machine.wait_for(r"^== done$")
+        machine.wait_for(r"^== done$", BOOT_TIMEOUT_S + VFB_CASE_S * len(cases))
     finally:
         machine.stop()
+    text = machine.text()
     check("%s no display device" % args.target,
-          check_hand_off(step_lines(machine.text(), "play"),
-                         "fb0 dev open: No such file or directory"),
+          check_hand_off(step_lines(text, "play"), "fb0 dev open: No such file or directory"),
           machine.console)
+    for case in cases:
+        for name, problems in check_vfb(case, step_lines(text, vfb_step(case)), disk, args):
+            check(name, problems, machine.console)
     return 0 if all(results) else 1
 
 
@@ -267,8 +439,14 @@ def main():
     parser.add_argument("--screen", required=True, type=lambda s: tuple(map(int, s.split("x"))))
     parser.add_argument("--probe", metavar="MEDIA", dest="media",
                         help="the initramfs has zelt-probe; MEDIA: the pictures, for its preview")
+    parser.add_argument("--vfb", action="store_true",
+                        help="with --probe: the initramfs has vfb.ko and fbmode; play VFB_CASES")
     parser.add_argument("--frames", type=int, default=12)
     args = parser.parse_args()
+    if args.vfb and not args.media:
+        parser.error("--vfb needs --probe MEDIA")
+    # On SIGTERM as on Ctrl-C: unwind, so that every machine is stopped and its socket removed.
+    signal.signal(signal.SIGTERM, lambda number, frame: sys.exit(128 + number))
     if args.mode == "test":
         args.expected, args.work = args.paths
         return test(args)
