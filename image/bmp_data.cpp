@@ -62,7 +62,7 @@ int read_uncompressed(FILE* file, bmp_image* image, size_t rows) {
     // a short file does not hold stays zero.
     const bool top_down = image->height < 0;
     image->height = static_cast<int32_t>(rows);  // from here on rows are stored bottom row first
-    image->data_expected = static_cast<int64_t>(bytes);
+    image->seen.data_expected = static_cast<int64_t>(bytes);
     if (!seek_data(file, image)) {
         return 0;
     }
@@ -75,8 +75,8 @@ int read_uncompressed(FILE* file, bmp_image* image, size_t rows) {
         read = fread(image->pixels, 1, bytes, file);
         ok = read == bytes || !ferror(file);
     }
-    image->data_present = static_cast<int64_t>(read);
-    image->rows_present = rows_within(image, read);
+    image->seen.data_present = static_cast<int64_t>(read);
+    image->seen.rows_present = rows_within(image, read);
     return ok ? 0 : -1;
 }
 
@@ -97,7 +97,7 @@ int read_rle8(FILE* file, bmp_image* image) {
     }
     // The compressed buffer never exceeds what the file holds, nor the allocation limit.
     int64_t wanted = image->image_size != 0 ? int64_t{image->image_size} : available;
-    image->data_expected = wanted;
+    image->seen.data_expected = wanted;
     wanted = std::min({wanted, available, kMaxPixelBytes});
     const size_t pixel_bytes = static_cast<size_t>(image->width) * image->height;
     image->pixels = static_cast<uint8_t*>(calloc(pixel_bytes, 1));
@@ -121,9 +121,9 @@ int read_rle8(FILE* file, bmp_image* image) {
             return -1;
         }
     }
-    image->data_present = static_cast<int64_t>(packed_bytes);
+    image->seen.data_present = static_cast<int64_t>(packed_bytes);
     if (image->image_size == 0) {
-        image->data_expected = image->data_present;  // the header gives no size to miss
+        image->seen.data_expected = image->seen.data_present;  // the header gives no size to miss
     }
     rle8_decoding(image, packed_bytes);
     // Lookups read only the expanded rows: the compressed bytes go now rather than at bmp_close,

@@ -89,8 +89,8 @@ int check_sizes(bmp_image* image) {
 int bmp_readheader(FILE* file, bmp_image* image) {
     const int first = fgetc(file);
     const int second = fgetc(file);
-    image->signature[0] = first == EOF ? -1 : first;
-    image->signature[1] = second == EOF ? -1 : second;
+    image->seen.signature[0] = first == EOF ? -1 : first;
+    image->seen.signature[1] = second == EOF ? -1 : second;
     if (first == EOF || second == EOF) {
         return short_read(file);
     }
@@ -100,7 +100,7 @@ int bmp_readheader(FILE* file, bmp_image* image) {
     if (fread(image, 1, kHeaderBytes, file) != kHeaderBytes) {
         return short_read(file);
     }
-    image->header_read = true;
+    image->seen.header_read = true;
     if (image->info_size < kMinInfoBytes) {
         return refuse(EINVAL);
     }

@@ -49,14 +49,9 @@ struct bmp_image {
     int32_t green_shift;
     int32_t red_shift;
 
-    // What the reading saw, beyond the header fields, for bmp_open_seen: the first two bytes
-    // (-1 past the end), whether the 52 header bytes were all there, and of the pixel data the
-    // bytes needed, the bytes present and the rows held in full.
-    int32_t signature[2];
-    bool header_read;
-    int64_t data_expected;
-    int64_t data_present;
-    int32_t rows_present;
+    // What the reading steps saw, for bmp_open_seen: the signature, whether the header was all
+    // there and how much of the pixel data. Its header fields are filled by bmp_open_seen.
+    bmp_seen seen;
 };
 
 constexpr size_t kHeaderBytes = 52;  // file offsets 2 to 53
@@ -109,11 +104,12 @@ int bmp_readheader(FILE* file, bmp_image* image);
 int bmp_readpalette(FILE* file, bmp_image* image);
 // Reads the pixel data at `data_offset` into `pixels` (full rows, zero where the file ends
 // early), expanding RLE8 and turning top-down rows into bottom-up ones; `height` ends positive.
-// Records how much of the data the file held (`data_expected`, `data_present`, `rows_present`).
+// Records in `seen` how much of the data the file held (data_expected, data_present,
+// rows_present).
 int bmp_readdata(FILE* file, bmp_image* image);
 // Expands the `packed_bytes` RLE8 bytes in `packed` into `pixels` (`width` x `height` bytes,
 // zero-filled by the caller), row by row; a run never spills into the next row. Sets
-// `rows_present` to the rows reached before the codes ran out (all after an end code).
+// `seen.rows_present` to the rows reached before the codes ran out (all after an end code).
 void rle8_decoding(bmp_image* image, size_t packed_bytes);
 
 // Channel positions and widths of a 16- or 32-bit picture from the masks in `table`.

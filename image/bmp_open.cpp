@@ -54,20 +54,15 @@ void install_lookup(bmp_image* image) {
     calculate_boffset(image);
 }
 
-// Copies what the reading steps saw into the caller's record. The header fields are those of
-// the file (a top-down height is still negative until the data step).
+// Copies what the reading steps saw into the caller's record, with the header fields as the
+// file stores them (a top-down height is still negative until the data step).
 void report_seen(const bmp_image* image, int32_t stored_height, bmp_seen* seen) {
-    seen->signature[0] = image->signature[0];
-    seen->signature[1] = image->signature[1];
-    seen->header_read = image->header_read;
+    *seen = image->seen;
     seen->info_size = image->info_size;
     seen->width = image->width;
     seen->height = stored_height;
     seen->bit_count = image->bit_count;
     seen->compression = image->compression;
-    seen->data_expected = image->data_expected;
-    seen->data_present = image->data_present;
-    seen->rows_present = image->rows_present;
 }
 
 }  // namespace

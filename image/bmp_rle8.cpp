@@ -23,7 +23,7 @@ void rle8_decoding(bmp_image* image, size_t packed_bytes) {
     size_t row = 0;
     size_t column = 0;  // kept at most `width`: anything further right is dropped anyway
     // Until the codes run out early, every row counts as present.
-    image->rows_present = image->height;
+    image->seen.rows_present = image->height;
     while (row < height && packed_bytes - pos >= 2) {
         const uint8_t count = in[pos];
         const uint8_t code = in[pos + 1];
@@ -61,6 +61,6 @@ void rle8_decoding(bmp_image* image, size_t packed_bytes) {
     if (row < height) {
         // The codes ran out without an end code: the rows from here up were never reached (a
         // row already written to its last pixel counts as present).
-        image->rows_present = static_cast<int32_t>(row + (column == width ? 1 : 0));
+        image->seen.rows_present = static_cast<int32_t>(row + (column == width ? 1 : 0));
     }
 }

@@ -39,13 +39,11 @@ constexpr char kHelp[] =
 // The host command that shows what this screen will display, when the preview can draw it.
 void print_preview_command(const probe_screen& s) {
     const uint32_t depth = s.var.bits_per_pixel;
-    screen_layout layout{};
-    fb_fix_screeninfo unbounded = s.fix;
-    unbounded.smem_len = 0;
-    const int fits = screen_layout_for(s.var, &unbounded, &layout);
     // The memory size matters to the preview only where it keeps the player from the page.
-    const bool memory_matters =
-        fits == 0 && s.fix.smem_len != 0 && s.fix.smem_len < layout.map_bytes;
+    screen_layout layout{};
+    const int ignored = screen_layout_for(s.var, &s.fix, &layout);
+    (void)ignored;
+    const bool memory_matters = layout.basis == screen_basis::beyond_memory;
     screen_description d{s.var, s.fix.line_length, memory_matters ? s.fix.smem_len : 0};
     char value[kScreenTextBytes];
     if ((depth != 16 && depth != 24 && depth != 32) ||

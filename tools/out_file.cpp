@@ -36,20 +36,11 @@ int out_file_open(const std::string& path, out_file* file) {
         return -1;
     }
     file->temp = buffer.data();
-    if (fchmod(fd, new_file_mode()) != 0) {
-        const int error = errno;
-        close(fd);
-        unlink(file->temp.c_str());
-        file->temp.clear();
-        errno = error;
-        return -1;
-    }
-    file->stream = fdopen(fd, "wb");
+    file->stream = fchmod(fd, new_file_mode()) == 0 ? fdopen(fd, "wb") : nullptr;
     if (file->stream == nullptr) {
         const int error = errno;
         close(fd);
-        unlink(file->temp.c_str());
-        file->temp.clear();
+        out_file_discard(file);  // removes the temporary file
         errno = error;
         return -1;
     }
