@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "screen/kms.h"
+
 int fbfd = -1;
 fb_var_screeninfo fbvar = {};
 fb_fix_screeninfo fbfix = {};
@@ -67,7 +69,17 @@ int screen_map() {
     return 0;
 }
 
+void screen_present() {
+    if (kms_held()) {
+        kms_present();
+    }
+}
+
 void screen_release() {
+    if (kms_held()) {
+        kms_release();
+        return;
+    }
     if (fbmem != nullptr) {
         munmap(fbmem, static_cast<size_t>(buffersize));
         fbmem = nullptr;

@@ -26,4 +26,8 @@ int screen_describe_fixed();  // fills fbfix through FBIOGET_FSCREENINFO (zeroed
 // fblayout and buffersize; fails (EOVERFLOW, EINVAL) when it cannot be mapped.
 int screen_size(bool fixed_described);
 int screen_map();       // maps buffersize bytes of the device from offset 0 into fbmem
-void screen_release();  // unmaps fbmem if mapped, then closes fbfd if open
+// Shows what the last cycle drew, where the display needs to be told (the KMS display). For the
+// UI thread, after each cycle.
+void screen_present();
+void screen_release();  // unmaps fbmem if mapped, then closes fbfd if open (the KMS display:
+                        // kms_release)
