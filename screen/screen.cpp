@@ -21,6 +21,9 @@ namespace {
 
 constexpr const char* kFramebufferPath = "/dev/graphics/fb0";
 
+// Set once the pan has failed for a reason worth a report; touched by the UI thread alone.
+bool pan_reported = false;
+
 }  // namespace
 
 int screen_open() {
@@ -72,6 +75,13 @@ int screen_map() {
 void screen_present() {
     if (kms_held()) {
         kms_present();
+        return;
+    }
+    // A copy: the request may write the description back, and fbvar stays as first read.
+    fb_var_screeninfo shown = fbvar;
+    if (ioctl(fbfd, FBIOPAN_DISPLAY, &shown) < 0 && errno != EINVAL && !pan_reported) {
+        perror("fb0 dev pan");
+        pan_reported = true;
     }
 }
 
