@@ -17,10 +17,6 @@ namespace {
 constexpr uint32_t kBitsPerPixel = 32;
 constexpr uint32_t kColorDepth = 24;  // XRGB8888: the top byte is not shown
 constexpr uint32_t kBytesPerPixel = 4;
-constexpr uint32_t kChannelBits = 8;
-constexpr uint32_t kRedOffset = 16;
-constexpr uint32_t kGreenOffset = 8;
-constexpr uint32_t kBlueOffset = 0;
 // DRM_FORMAT_XRGB8888, the fourcc "XR24": one 32-bit word per pixel, blue in its low byte.
 constexpr uint32_t kFormatXrgb8888 =
     uint32_t{'X'} | uint32_t{'R'} << 8 | uint32_t{'2'} << 16 | uint32_t{'4'} << 24;
@@ -46,46 +42,14 @@ int request(unsigned long what, void* arg) {
     return result;
 }
 
-void report_not_found(const kms_failure& why) {
-    char path[32];
-    kms_card_path(why.card, path, sizeof path);
-    switch (why.step) {
-        case kms_step::card:
-            std::fprintf(stderr, "kms card: %s: %s\n", path, std::strerror(why.error));
-            break;
-        case kms_step::resources:
-            std::fprintf(stderr, "kms resources: %s: %s\n", path, std::strerror(why.error));
-            break;
-        case kms_step::connector:
-            std::fprintf(stderr, "kms connector: %s: no connected display\n", path);
-            break;
-        case kms_step::mode:
-            std::fprintf(stderr, "kms mode: %s: the connected display offers no mode\n", path);
-            break;
-        default:
-            std::fprintf(stderr, "kms crtc: %s: no CRTC can drive the connected display\n", path);
-            break;
-    }
-}
-
-// The screen state the drawing code reads: the mode's size at 32 bits, red 16/8, green 8/8,
-// blue 0/8; then the description block and the display's line.
+// The screen state the drawing code reads, the description block and the display's line.
 void describe_screen() {
     const kms_display& d = g_kms.display;
-    fbvar = fb_var_screeninfo{};
-    fbvar.xres = fbvar.xres_virtual = d.mode.hdisplay;
-    fbvar.yres = fbvar.yres_virtual = d.mode.vdisplay;
-    fbvar.bits_per_pixel = kBitsPerPixel;
-    fbvar.red = fb_bitfield{kRedOffset, kChannelBits, 0};
-    fbvar.green = fb_bitfield{kGreenOffset, kChannelBits, 0};
-    fbvar.blue = fb_bitfield{kBlueOffset, kChannelBits, 0};
+    fbvar = kms_screen(d);
     screen_report();
-    char path[32];
-    char connector[48];
-    kms_card_path(d.card, path, sizeof path);
-    kms_connector_name(d.connector_type, d.connector_type_id, connector, sizeof connector);
-    std::printf("kms display: %s, connector %s (id %u), mode %ux%u@%u, crtc %u\n", path, connector,
-                d.connector_id, d.mode.hdisplay, d.mode.vdisplay, d.mode.vrefresh, d.crtc_id);
+    char text[192];
+    kms_display_text(d, text, sizeof text);
+    std::printf("%s\n", text);
 }
 
 int save_crtc() {
@@ -200,7 +164,9 @@ bool failed(const char* step) {
 bool kms_connect() {
     kms_failure why{};
     if (kms_find(true, &g_kms.display, &why) < 0) {
-        report_not_found(why);
+        char text[128];
+        kms_failure_text(why, text, sizeof text);
+        std::fprintf(stderr, "%s\n", text);
         return false;
     }
     describe_screen();

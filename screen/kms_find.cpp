@@ -11,6 +11,11 @@
 
 namespace {
 
+constexpr uint32_t kBitsPerPixel = 32;
+constexpr uint32_t kChannelBits = 8;
+constexpr uint32_t kRedOffset = 16;
+constexpr uint32_t kGreenOffset = 8;
+constexpr uint32_t kBlueOffset = 0;
 constexpr uint32_t kConnected = 1;  // drm_mode_get_connector.connection: 1 connected
 
 // The user-space address of an array, as the kernel's requests carry it.
@@ -164,6 +169,50 @@ void kms_connector_name(uint32_t type, uint32_t type_id, char* name, unsigned lo
         "eDP",     "Virtual",   "DSI", "DPI", "Writeback", "SPI",     "USB"};
     const char* text = type < sizeof kNames / sizeof kNames[0] ? kNames[type] : "Unknown";
     std::snprintf(name, size, "%s-%u", text, type_id);
+}
+
+fb_var_screeninfo kms_screen(const kms_display& display) {
+    fb_var_screeninfo var{};
+    var.xres = var.xres_virtual = display.mode.hdisplay;
+    var.yres = var.yres_virtual = display.mode.vdisplay;
+    var.bits_per_pixel = kBitsPerPixel;
+    var.red = fb_bitfield{kRedOffset, kChannelBits, 0};
+    var.green = fb_bitfield{kGreenOffset, kChannelBits, 0};
+    var.blue = fb_bitfield{kBlueOffset, kChannelBits, 0};
+    return var;
+}
+
+void kms_display_text(const kms_display& d, char* text, unsigned long size) {
+    char path[32];
+    char connector[48];
+    kms_card_path(d.card, path, sizeof path);
+    kms_connector_name(d.connector_type, d.connector_type_id, connector, sizeof connector);
+    std::snprintf(text, size, "kms display: %s, connector %s (id %u), mode %ux%u@%u, crtc %u", path,
+                  connector, d.connector_id, d.mode.hdisplay, d.mode.vdisplay, d.mode.vrefresh,
+                  d.crtc_id);
+}
+
+void kms_failure_text(const kms_failure& why, char* text, unsigned long size) {
+    char path[32];
+    kms_card_path(why.card, path, sizeof path);
+    switch (why.step) {
+        case kms_step::card:
+            std::snprintf(text, size, "kms card: %s: %s", path, std::strerror(why.error));
+            break;
+        case kms_step::resources:
+            std::snprintf(text, size, "kms resources: %s: %s", path, std::strerror(why.error));
+            break;
+        case kms_step::connector:
+            std::snprintf(text, size, "kms connector: %s: no connected display", path);
+            break;
+        case kms_step::mode:
+            std::snprintf(text, size, "kms mode: %s: the connected display offers no mode", path);
+            break;
+        default:
+            std::snprintf(text, size, "kms crtc: %s: no CRTC can drive the connected display",
+                          path);
+            break;
+    }
 }
 
 int kms_find(bool read_write, kms_display* out, kms_failure* why) {

@@ -6,6 +6,7 @@
 
 #include <drm/drm.h>
 #include <drm/drm_mode.h>
+#include <linux/fb.h>
 
 #include <cstdint>
 
@@ -63,6 +64,18 @@ uint32_t kms_pick_crtc(int fd, const kms_resources& resources, const kms_connect
 void kms_card_path(int card, char* path, unsigned long size);
 // Writes the kernel's name of a connector ("HDMI-A-1", "Virtual-1") into `name`.
 void kms_connector_name(uint32_t type, uint32_t type_id, char* name, unsigned long size);
+
+// The screen the player draws on for `display`: the mode's size (virtual the same), 32 bits,
+// red 16/8, green 8/8, blue 0/8 (XRGB8888).
+fb_var_screeninfo kms_screen(const kms_display& display);
+
+// Writes the line that names the display ("kms display: /dev/dri/card0, connector Virtual-1
+// (id 33), mode 1280x800@60, crtc 36"), without a newline.
+void kms_display_text(const kms_display& display, char* text, unsigned long size);
+
+// Writes the one line that says why no display was found ("kms connector: /dev/dri/card0: no
+// connected display"), without a newline.
+void kms_failure_text(const kms_failure& why, char* text, unsigned long size);
 
 // Opens card0 to card7 in turn (read-write when `read_write`, else read-only) and keeps the first
 // with a connected connector that has a mode and a CRTC. Returns 0 with `out` filled and its
