@@ -56,8 +56,9 @@ probe_screen probe_kms_screen() {
     if (kms_find(false, &display, &why) < 0) {
         char text[128];
         kms_failure_text(why, text, sizeof text);
-        std::printf("wrong: no KMS display: the player reports \"%s\", shows nothing and hands off\n",
-                    text);
+        std::printf(
+            "wrong: no KMS display: the player reports \"%s\", shows nothing and hands off\n",
+            text);
         return screen;
     }
     char path[32];

@@ -134,7 +134,8 @@ int set_crtc() {
     drm_mode_crtc crtc{};
     crtc.crtc_id = g_kms.display.crtc_id;
     crtc.fb_id = g_kms.fb_id;
-    crtc.set_connectors_ptr = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&g_kms.display.connector_id));
+    crtc.set_connectors_ptr =
+        static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&g_kms.display.connector_id));
     crtc.count_connectors = 1;
     crtc.mode = g_kms.display.mode;
     crtc.mode_valid = 1;
@@ -150,8 +151,9 @@ int set_crtc() {
 bool failed(const char* step) {
     const int error = errno;
     if (error == EACCES || error == EBUSY) {
-        std::fprintf(stderr, "%s: %s: another program holds the display (stop Android's UI first)\n",
-                     step, std::strerror(error));
+        std::fprintf(stderr,
+                     "%s: %s: another program holds the display (stop Android's UI first)\n", step,
+                     std::strerror(error));
     } else {
         std::fprintf(stderr, "%s: %s\n", step, std::strerror(error));
     }
@@ -208,7 +210,8 @@ void kms_release() {
         // What was shown before comes back; a CRTC that was off is switched off again.
         drm_mode_crtc crtc = g_kms.saved;
         const bool was_on = crtc.mode_valid != 0 && crtc.fb_id != 0;
-        crtc.set_connectors_ptr = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&g_kms.display.connector_id));
+        crtc.set_connectors_ptr =
+            static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&g_kms.display.connector_id));
         crtc.count_connectors = was_on ? 1 : 0;
         if (!was_on) {
             crtc.fb_id = 0;

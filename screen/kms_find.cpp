@@ -164,9 +164,9 @@ void kms_card_path(int card, char* path, unsigned long size) {
 void kms_connector_name(uint32_t type, uint32_t type_id, char* name, unsigned long size) {
     // The kernel's names, indexed by DRM_MODE_CONNECTOR_*.
     static const char* const kNames[] = {
-        "Unknown", "VGA",  "DVI-I", "DVI-D",   "DVI-A", "Composite", "SVIDEO",
-        "LVDS",    "Component", "DIN", "DP", "HDMI-A",  "HDMI-B",    "TV",
-        "eDP",     "Virtual",   "DSI", "DPI", "Writeback", "SPI",     "USB"};
+        "Unknown", "VGA",       "DVI-I", "DVI-D", "DVI-A",     "Composite", "SVIDEO",
+        "LVDS",    "Component", "DIN",   "DP",    "HDMI-A",    "HDMI-B",    "TV",
+        "eDP",     "Virtual",   "DSI",   "DPI",   "Writeback", "SPI",       "USB"};
     const char* text = type < sizeof kNames / sizeof kNames[0] ? kNames[type] : "Unknown";
     std::snprintf(name, size, "%s-%u", text, type_id);
 }

@@ -47,8 +47,8 @@ const kms_config& config() {
     static const kms_config c = [] {
         kms_config k{};
         const char* mode = std::getenv("ZELT_DOUBLE_KMS");
-        k.present = mode != nullptr &&
-                    std::sscanf(mode, "%ux%u", &k.width, &k.height) == 2 && k.width > 0;
+        k.present =
+            mode != nullptr && std::sscanf(mode, "%ux%u", &k.width, &k.height) == 2 && k.width > 0;
         const char* pitch = std::getenv("ZELT_DOUBLE_KMS_PITCH");
         k.pitch = pitch != nullptr ? static_cast<uint32_t>(std::strtoul(pitch, nullptr, 10))
                                    : (k.width * 4 + 63) / 64 * 64;
@@ -224,8 +224,8 @@ int add_fb2(drm_mode_fb_cmd2* f) {
     }
     g_card.fb = true;
     f->fb_id = kOurFb;
-    double_log("ioctl kms ADDFB2 XR24 %ux%u pitch=%u -> fb=%u", f->width, f->height,
-               f->pitches[0], kOurFb);
+    double_log("ioctl kms ADDFB2 XR24 %ux%u pitch=%u -> fb=%u", f->width, f->height, f->pitches[0],
+               kOurFb);
     return 0;
 }
 
@@ -407,7 +407,8 @@ void double_kms_close(int fd) {
     left += g_card.dumb ? " dumb" : "";
     left += g_card.fb ? " fb" : "";
     left += g_card.map != nullptr ? " map" : "";
-    double_log("close kms crtc=fb%u left=%s", g_card.crtc_fb, left.empty() ? "none" : left.c_str() + 1);
+    double_log("close kms crtc=fb%u left=%s", g_card.crtc_fb,
+               left.empty() ? "none" : left.c_str() + 1);
     if (g_card.memory >= 0 && !g_card.dumb) {
         const auto real_close = DOUBLE_REAL(close);
         real_close(g_card.memory);
