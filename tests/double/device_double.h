@@ -39,12 +39,11 @@
 //   ZELT_DOUBLE_KMS          "WxH": "/dev/dri/card0" is a KMS card whose connected display
 //                            prefers that mode (double_kms.cpp); unset: no /dev/dri/card* exists
 //   ZELT_DOUBLE_KMS_PITCH    row pitch of its dumb buffers (default: W x 4 rounded up to 64)
-//   ZELT_DOUBLE_KMS_FAIL     the card's one failing step: resources (GETRESOURCES), connector
-//                            (no display connected), mode (the display offers none), crtc (no
-//                            CRTC for it), getcrtc, create, addfb2 (ADDFB still works), addfb
-//                            (both), map (MAP_DUMB), mmap, held (another program is the card's
-//                            master: SETCRTC answers EACCES), dirtyfb (ENOSYS: the display scans
-//                            the buffer itself)
+//   ZELT_DOUBLE_KMS_FAIL     the card's one failing step: resources, connector (none
+//                            connected), mode (none offered), crtc (none usable), getcrtc,
+//                            create, addfb2 (ADDFB still works), addfb (both), map (MAP_DUMB),
+//                            mmap, held (another program is master: SETCRTC answers EACCES),
+//                            dirtyfb (ENOSYS: the display scans the buffer itself)
 // Threads: the first thread created is "ui", the second "worker"; every other is "other" and
 // the main thread is "main". Each created thread logs "thread ROLE id=N" with its own
 // pthread_self() as it starts.
