@@ -76,6 +76,8 @@ probe_screen probe_kms_screen() {
     std::printf(
         "ok: layout: %ux%u at 32 bits, XRGB8888 (red 16/8, green 8/8, blue 0/8), rows the dumb "
         "buffer's pitch apart from offset 0, as the player follows them\n"
+        "ok: present: the player tells the card after each cycle that the buffer changed "
+        "(DIRTYFB), so a display that copies it only when told shows each frame\n"
         "note: the player needs the display free: while another program holds it (Android's UI) "
         "it reports \"kms set crtc: Permission denied\" and shows nothing; stop Android's UI "
         "first\n",
