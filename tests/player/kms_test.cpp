@@ -78,8 +78,7 @@ TEST_P(Kms, PlaysOrReportsFreesAndHandsOff) {
     ASSERT_FALSE(r.events.empty());
     EXPECT_EQ(r.events.back(), kHandOff);
     // Past finding the display, the description block and the display's line are printed.
-    const bool found = std::string(c.error).find("/dev/dri") == std::string::npos;
-    if (found) {
+    if (std::string(c.error).find("/dev/dri") == std::string::npos) {
         EXPECT_THAT(r.out, HasSubstr("x-resolution: 16\ny-resolution: 70\nx-resolution-virtual: "
                                      "16\ny-resolution-vritual: 70\nbpp: 32\nkms display: "
                                      "/dev/dri/card0, connector Virtual-1 (id 33), mode "
@@ -89,13 +88,7 @@ TEST_P(Kms, PlaysOrReportsFreesAndHandsOff) {
         EXPECT_THAT(r.events, Not(Contains("pthread_create ui")));
         return;
     }
-    fb_var_screeninfo screen{};
-    screen.xres = screen.xres_virtual = 16;
-    screen.yres = screen.yres_virtual = 70;
-    screen.bits_per_pixel = 32;
-    screen.red = {16, 8, 0};
-    screen.green = {8, 8, 0};
-    screen.blue = {0, 8, 0};
+    const fb_var_screeninfo screen = screen_model_make("16x70x32:16/8,8/8,0/8", 0).screen;
     std::vector<rgb_picture> decoded;
     for (const char* file : kMediaFiles) {
         decoded.push_back(decode_picture(dir_ + "/" + file));
