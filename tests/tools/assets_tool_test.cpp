@@ -353,9 +353,10 @@ TEST(AssetsPreviewTest, DeviceLayoutsShowWhatTheScreenScans) {
     const layout_case layouts[] = {
         {":0/8,8/8,16/8", -1},
         {":16/8,8/8,0/8:pitch=256", -1},
-        {":page=0,30", -1},
-        {":24/8,16/8,8/8:pitch=260:page=2,30", -1},
+        {":page=0,30:smem=31200", -1},
+        {":24/8,16/8,8/8:pitch=260:page=2,30:smem=33800", -1},
         {":page=0,30:smem=24000", 30},
+        {":page=0,30", 30},  // no memory size: the player keeps to the first page
     };
     for (const layout_case& l : layouts) {
         const std::vector<std::vector<uint8_t>> seen = cycles(std::string("60x100x32") + l.fields);
