@@ -274,8 +274,7 @@ bool copy_text(int64_t w, int64_t h, const fb_var_screeninfo& screen, std::strin
     *text = "not drawn: its copy for this screen would be " +
             std::to_string(uint64_t(w) * uint64_t(h) * pixel_bytes) +
             " bytes, more than the program's limit of " + std::to_string(kMaxPixelBytes) +
-            " (\"prepare_bitmap: File too large\"); the copy takes " +
-            std::to_string(pixel_bytes) +
+            " (\"prepare_bitmap: File too large\"); the copy takes " + std::to_string(pixel_bytes) +
             " bytes a pixel whatever the file's depth, so fewer colours do not help: make it at "
             "most " +
             std::to_string(kMaxPixelBytes / pixel_bytes) + " pixels";
@@ -316,7 +315,8 @@ int assets_check(const std::string& dir, const fb_var_screeninfo& screen, std::s
         }
         int x = 0, y = 0;
         asset_position(i, &x, &y);
-        printf("%s: %" PRId64 "x%" PRId64 ", %d bpp %s%s, %" PRIu32 "-byte header; at (%d,%d) %s, %s%s\n",
+        printf("%s: %" PRId64 "x%" PRId64 ", %d bpp %s%s, %" PRIu32
+               "-byte header; at (%d,%d) %s, %s%s\n",
                name.c_str(), w, h, int{seen.bit_count}, encoding_name(seen),
                seen.height < 0 ? " top-down" : "", seen.info_size, x, y,
                clipping_text(w, h, x, y, screen).c_str(), copy.c_str(), missing.c_str());
@@ -335,8 +335,8 @@ int assets_check(const std::string& dir, const fb_var_screeninfo& screen, std::s
             shown += (shown.empty() ? "shows " : " and shows ") + cut_short + " cut short";
             found += (found.empty() ? "" : "; ") + cut_short + " cut short";
         }
-        printf("result: the program plays on a %ux%ux%u screen, but %s\n", screen.xres,
-               screen.yres, screen.bits_per_pixel, shown.c_str());
+        printf("result: the program plays on a %ux%ux%u screen, but %s\n", screen.xres, screen.yres,
+               screen.bits_per_pixel, shown.c_str());
     } else {
         printf("result: the program plays on a %ux%ux%u screen\n", screen.xres, screen.yres,
                screen.bits_per_pixel);

@@ -129,8 +129,9 @@ int parse_screen_description(const char* text, screen_description* out, const ch
     long h = (w > 0 && expect(&p, 'x')) ? read_number(&p, kMaxSide) : -1;
     long bpp = (h > 0 && expect(&p, 'x')) ? read_number(&p, kMaxDepth) : -1;
     if (w <= 0 || h <= 0 || bpp <= 0) {
-        return fail(why, too_large(text) ? "screen too large: at most 65535x65535 pixels and 32 bits"
-                                         : "screen must be WIDTHxHEIGHTxBPP, e.g. 720x1280x32");
+        return fail(why, too_large(text)
+                             ? "screen too large: at most 65535x65535 pixels and 32 bits"
+                             : "screen must be WIDTHxHEIGHTxBPP, e.g. 720x1280x32");
     }
     var->xres = var->xres_virtual = static_cast<__u32>(w);
     var->yres = var->yres_virtual = static_cast<__u32>(h);
@@ -195,9 +196,9 @@ int format_screen_description(const screen_description& screen, char* out, size_
     bool in_range = v.xres >= 1 && v.xres <= kMaxSide && v.yres >= 1 && v.yres <= kMaxSide &&
                     v.bits_per_pixel >= 1 && v.bits_per_pixel <= kMaxDepth &&
                     channel_in_range(v.red) && channel_in_range(v.green) &&
-                    channel_in_range(v.blue) &&
-                    screen.line_length <= kMaxPitchBytes && v.xoffset <= kMaxSide &&
-                    v.yoffset <= kMaxSide && screen.smem_len <= kMaxSmemBytes;
+                    channel_in_range(v.blue) && screen.line_length <= kMaxPitchBytes &&
+                    v.xoffset <= kMaxSide && v.yoffset <= kMaxSide &&
+                    screen.smem_len <= kMaxSmemBytes;
     if (!in_range) {
         return -1;
     }

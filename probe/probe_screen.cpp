@@ -209,17 +209,21 @@ void judge_memory(const fb_var_screeninfo& v, const fb_fix_screeninfo& f,
     }
     switch (layout.basis) {
         case screen_basis::beyond_memory:
-            std::printf("wrong: memory: smem_len %u bytes does not reach the end of the shown page "
-                        "(%" PRIu64 " bytes): the player keeps to packed rows from offset 0 and "
-                        "maps %" PRIu64 " bytes\n",
-                        f.smem_len, layout.page_end, layout.map_bytes);
+            std::printf(
+                "wrong: memory: smem_len %u bytes does not reach the end of the shown page "
+                "(%" PRIu64
+                " bytes): the player keeps to packed rows from offset 0 and "
+                "maps %" PRIu64 " bytes\n",
+                f.smem_len, layout.page_end, layout.map_bytes);
             probe_add_fault(faults, "screen memory smaller than the shown page");
             return;
         case screen_basis::no_memory_size:
-            std::printf("wrong: memory: smem_len 0 (not given): with no memory size to hold the "
-                        "shown page (%" PRIu64 " bytes), the player keeps to packed rows from "
-                        "offset 0 and maps %" PRIu64 " bytes\n",
-                        layout.page_end, layout.map_bytes);
+            std::printf(
+                "wrong: memory: smem_len 0 (not given): with no memory size to hold the "
+                "shown page (%" PRIu64
+                " bytes), the player keeps to packed rows from "
+                "offset 0 and maps %" PRIu64 " bytes\n",
+                layout.page_end, layout.map_bytes);
             probe_add_fault(faults, "screen memory size not given");
             return;
         case screen_basis::driver:
@@ -250,8 +254,9 @@ void judge_page(const fb_var_screeninfo& v, const screen_layout& layout, std::st
         "wrong: page: the shown page starts at (%u,%u), but the player draws at offset 0 "
         "while another page is shown (%s)\n",
         v.xoffset, v.yoffset,
-        layout.basis == screen_basis::no_memory_size ? "the driver does not say its memory holds the shown page"
-                                                     : "the memory does not hold the shown page");
+        layout.basis == screen_basis::no_memory_size
+            ? "the driver does not say its memory holds the shown page"
+            : "the memory does not hold the shown page");
     probe_add_fault(faults, "another page shown");
 }
 

@@ -34,7 +34,8 @@ int screen_layout_for(const fb_var_screeninfo& var, const fb_fix_screeninfo* fix
     const uint64_t origin =
         saturating_add(saturating_multiply(var.yoffset, pitch), var.xoffset * pixel_bytes);
     const uint64_t last_row = var.yres == 0 ? 0 : saturating_multiply(var.yres - 1, pitch);
-    const uint64_t page_end = packed_screen == 0 ? 0 : saturating_add(saturating_add(origin, last_row), packed);
+    const uint64_t page_end =
+        packed_screen == 0 ? 0 : saturating_add(saturating_add(origin, last_row), packed);
     if (f.smem_len != 0 && f.smem_len < page_end) {
         *out = screen_layout{packed, 0, packed_screen, screen_basis::beyond_memory, page_end};
     } else if (f.smem_len == 0 && origin != 0) {

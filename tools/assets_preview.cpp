@@ -51,8 +51,10 @@ bool load_pictures(const std::string& dir) {
         int converted = prepare_bitmap(image, asset_table[i].picture);
         bmp_close(image);
         if (converted != 0) {
-            fprintf(stderr, "zelt-assets: %s: not drawn: the program cannot convert it for this "
-                    "screen (see zelt-assets check)\n", name.c_str());
+            fprintf(stderr,
+                    "zelt-assets: %s: not drawn: the program cannot convert it for this "
+                    "screen (see zelt-assets check)\n",
+                    name.c_str());
         }
     }
     return true;

@@ -40,8 +40,7 @@ uint64_t screen_bytes() {
     const fb_var_screeninfo& s = double_screen();
     const fb_fix_screeninfo& f = double_fixed_screen();
     const uint64_t packed = static_cast<uint64_t>(s.xres) * s.yres * (s.bits_per_pixel / 8);
-    const uint64_t memory =
-        f.smem_len != 0 ? f.smem_len : uint64_t{f.line_length} * s.yres_virtual;
+    const uint64_t memory = f.smem_len != 0 ? f.smem_len : uint64_t{f.line_length} * s.yres_virtual;
     return std::max(packed, memory);
 }
 

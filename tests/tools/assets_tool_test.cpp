@@ -602,16 +602,19 @@ TEST(AssetsMakeTest, FitScalesToTheScreenAndFailuresLeaveNoPartialFiles) {
     EXPECT_NE(r.out.find("zeltani01.bmp: 5x4, 1 colour; zeltani01.bmp palette1, 74 bytes"),
               std::string::npos)
         << r.out;
-    EXPECT_EQ(r.err,
-              "zelt-assets make: zeltani00.png: 9000x9000 is 81000000 pixels, more than make "
-              "takes (67108864): export it smaller, at the screen's size or below\n"
-              "zelt-assets make: zeltani02.png: missing (neither zeltani02.png nor zeltani02.bmp "
-              "in " + src + "); ZeltAni2.PNG is there: names are exact, rename it zeltani02.png\n"
-              "zelt-assets make: zeltani03.png: cut short: the file ends before its PNG data "
-              "does (export it again)\n"
-              "zelt-assets make: zeltani04.png: an empty file, not a PNG\n"
-              "zelt-assets make: zeltani05.png: a BMP file, not a PNG (give it a .bmp name: make "
-              "reads BMP sources with the program's reader)\n");
+    EXPECT_EQ(
+        r.err,
+        "zelt-assets make: zeltani00.png: 9000x9000 is 81000000 pixels, more than make "
+        "takes (67108864): export it smaller, at the screen's size or below\n"
+        "zelt-assets make: zeltani02.png: missing (neither zeltani02.png nor zeltani02.bmp "
+        "in " +
+            src +
+            "); ZeltAni2.PNG is there: names are exact, rename it zeltani02.png\n"
+            "zelt-assets make: zeltani03.png: cut short: the file ends before its PNG data "
+            "does (export it again)\n"
+            "zelt-assets make: zeltani04.png: an empty file, not a PNG\n"
+            "zelt-assets make: zeltani05.png: a BMP file, not a PNG (give it a .bmp name: make "
+            "reads BMP sources with the program's reader)\n");
     EXPECT_NE(r.out.find("result: not written: zeltani00.bmp, zeltani02.bmp, zeltani03.bmp, "
                          "zeltani04.bmp, zeltani05.bmp\n"),
               std::string::npos);
