@@ -163,6 +163,19 @@ entry_kind entry_at(const std::string& path, std::string* name) {
     return entry_kind::other;
 }
 
+bool entry_readable(entry_kind entry, const std::string& name, std::string* why) {
+    switch (entry) {
+        case entry_kind::dangling_link:
+            *why = "a symlink to nothing (its target does not exist)";
+            return false;
+        case entry_kind::other:
+            *why = "not a regular file (" + name + ")";
+            return false;
+        default:
+            return true;
+    }
+}
+
 const char* file_kind(int a, int b) {
     if (a < 0) {
         return "an empty file";
@@ -185,9 +198,7 @@ const char* file_kind(int a, int b) {
 
 bmp_image* open_picture(const std::string& path, bmp_seen* seen, std::string* why) {
     std::string name;
-    const entry_kind entry = entry_at(path, &name);
-    if (entry == entry_kind::other) {
-        *why = "not a regular file (" + name + ")";
+    if (!entry_readable(entry_at(path, &name), name, why)) {
         return nullptr;
     }
     bmp_image* image = bmp_open_seen(path.c_str(), seen);

@@ -28,6 +28,11 @@ std::string folder_path(const std::string& dir, const std::string& name);
 enum class entry_kind { absent, regular, dangling_link, other };
 entry_kind entry_at(const std::string& path, std::string* name);
 
+// Whether an entry that entry_at found (`name` as it gave it) can be opened as a picture: a
+// regular file; else the reason in `*why` ("not a regular file (a FIFO)", "a symlink to
+// nothing (...)"). An absent entry is left to the open, which names it.
+bool entry_readable(entry_kind entry, const std::string& name, std::string* why);
+
 // The kind of file that starts with the bytes `a` and `b` (-1 where the file ends before them),
 // for a file that is not what its name says: "a PNG file", "a JPEG file", "a BMP file", "an OS/2
 // bitmap array, icon or pointer", "an empty file"; null when the two bytes do not tell.

@@ -31,20 +31,6 @@ std::string asset_stem(int index) {
     return name.substr(0, name.size() - 4);
 }
 
-// Whether the entry at `path` can be read as a source; else the reason in `*why`.
-bool readable_entry(entry_kind entry, const std::string& kind, std::string* why) {
-    switch (entry) {
-        case entry_kind::regular:
-            return true;
-        case entry_kind::dangling_link:
-            *why = "a symlink to nothing (its target does not exist)";
-            return false;
-        default:
-            *why = "not a regular file (" + kind + ")";
-            return false;
-    }
-}
-
 // `name` in lower case with the zeros that open a run of digits dropped (its last digit kept),
 // so that "ZeltAni05.PNG" and "zeltani5.png" read alike.
 std::string loose_name(const std::string& name) {
@@ -122,12 +108,12 @@ bool load_source(const std::string& src, const std::string& stem, rgba_picture* 
     *file = stem + ".png";
     entry_kind entry = entry_at(folder_path(src, *file), &kind);
     if (entry != entry_kind::absent) {
-        return readable_entry(entry, kind, why) && png_load(folder_path(src, *file), out, why);
+        return entry_readable(entry, kind, why) && png_load(folder_path(src, *file), out, why);
     }
     entry = entry_at(folder_path(src, stem + ".bmp"), &kind);
     if (entry != entry_kind::absent) {
         *file = stem + ".bmp";
-        return readable_entry(entry, kind, why) &&
+        return entry_readable(entry, kind, why) &&
                load_bmp_source(folder_path(src, *file), out, why);
     }
     *why = "missing (neither " + stem + ".png nor " + stem + ".bmp in " + src + ")";
