@@ -2,6 +2,8 @@
 // reader, described, and measured against the screen at the place it is drawn.
 #include "check/media_check.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -10,6 +12,7 @@
 
 #include "image/bmplib.h"
 #include "player/assets.h"
+#include "screen/bitmap.h"
 
 namespace {
 
@@ -39,19 +42,18 @@ constexpr uint32_t kOs2InfoBytes = 64;  // OS/2 2.x: compression 3 and 4 mean ot
 
 // A file that does not start with "BM": some other format under a .bmp name.
 refused_kind foreign_kind(const bmp_seen& seen) {
-    const int a = seen.signature[0];
-    const int b = seen.signature[1];
-    if (a == 0x89 && b == 'P') {
-        return {"a PNG file, not a BMP", kGiveThePng};
+    const char* kind = file_kind(seen.signature[0], seen.signature[1]);
+    if (kind == nullptr) {
+        return {"not a BMP file (it does not start with \"BM\")", kGiveThePng};
     }
-    if (a == 0xFF && b == 0xD8) {
-        return {"a JPEG file, not a BMP", "export it as PNG and give zelt-assets make the PNG"};
+    if (seen.signature[0] == 0xFF) {
+        return {std::string(kind) + ", not a BMP",
+                "export it as PNG and give zelt-assets make the PNG"};
     }
-    if ((a == 'B' && b == 'A') || (a == 'I' && b == 'C') || (a == 'C' && (b == 'I' || b == 'P')) ||
-        (a == 'P' && b == 'T')) {
-        return {"an OS/2 bitmap array, icon or pointer, not a plain BMP", kSaveWindows};
+    if (seen.signature[0] != 0x89) {
+        return {std::string(kind) + ", not a plain BMP", kSaveWindows};
     }
-    return {"not a BMP file (it does not start with \"BM\")", kGiveThePng};
+    return {std::string(kind) + ", not a BMP", kGiveThePng};
 }
 
 // A BMP whose depth or compression the reader does not take.
@@ -141,6 +143,80 @@ void asset_position(int index, int* x, int* y) {
 
 }  // namespace
 
+entry_kind entry_at(const std::string& path, std::string* name) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) {
+        return entry_kind::absent;
+    }
+    if (S_ISLNK(st.st_mode) && stat(path.c_str(), &st) != 0) {
+        return entry_kind::dangling_link;
+    }
+    if (S_ISREG(st.st_mode)) {
+        return entry_kind::regular;
+    }
+    *name = S_ISFIFO(st.st_mode)   ? "a FIFO"
+            : S_ISDIR(st.st_mode)  ? "a directory"
+            : S_ISCHR(st.st_mode)  ? "a character device"
+            : S_ISBLK(st.st_mode)  ? "a block device"
+            : S_ISSOCK(st.st_mode) ? "a socket"
+                                   : "not a file";
+    return entry_kind::other;
+}
+
+bool entry_readable(entry_kind entry, const std::string& name, std::string* why) {
+    switch (entry) {
+        case entry_kind::dangling_link:
+            *why = "a symlink to nothing (its target does not exist)";
+            return false;
+        case entry_kind::other:
+            *why = "not a regular file (" + name + ")";
+            return false;
+        default:
+            return true;
+    }
+}
+
+const char* file_kind(int a, int b) {
+    if (a < 0) {
+        return "an empty file";
+    }
+    if (a == 0x89 && b == 'P') {
+        return "a PNG file";
+    }
+    if (a == 0xFF && b == 0xD8) {
+        return "a JPEG file";
+    }
+    if (a == 'B' && b == 'M') {
+        return "a BMP file";
+    }
+    if ((a == 'B' && b == 'A') || (a == 'I' && b == 'C') || (a == 'C' && (b == 'I' || b == 'P')) ||
+        (a == 'P' && b == 'T')) {
+        return "an OS/2 bitmap array, icon or pointer";
+    }
+    return nullptr;
+}
+
+bmp_image* open_picture(const std::string& path, bmp_seen* seen, std::string* why) {
+    std::string name;
+    if (!entry_readable(entry_at(path, &name), name, why)) {
+        return nullptr;
+    }
+    bmp_image* image = bmp_open_seen(path.c_str(), seen);
+    if (image != nullptr) {
+        return image;
+    }
+    const int error = errno;
+    *why = refusal_text(error, *seen);
+    const size_t dot = path.rfind('.');
+    const std::string png = path.substr(0, dot) + ".png";
+    if (error == ENOENT && entry_at(png, &name) == entry_kind::regular) {
+        const size_t slash = png.rfind('/');
+        *why += " (" + png.substr(slash + 1) +
+                " is there: zelt-assets make SRC OUT makes the program's BMPs from the PNGs)";
+    }
+    return nullptr;
+}
+
 std::string asset_file_name(int index) {
     const char* path = *asset_table[index].path;
     const char* slash = strrchr(path, '/');
@@ -193,17 +269,42 @@ std::string cut_short_text(const bmp_seen& seen) {
     return text + "), shown black";
 }
 
+namespace {
+
+// The "keeps" part of a picture's line: the size of its copy for `screen`, or, when the
+// program's limit refuses that copy, the sizes and the way out. False when it is refused.
+bool copy_text(int64_t w, int64_t h, const fb_var_screeninfo& screen, std::string* text) {
+    int32_t row_bytes = 0;
+    size_t total = 0;
+    if (prepared_size(static_cast<int32_t>(w), static_cast<int32_t>(h), &screen, &row_bytes,
+                      &total) == 0) {
+        *text = "keeps " + std::to_string(total) + " bytes";
+        return true;
+    }
+    const uint32_t pixel_bytes = screen.bits_per_pixel / 8;
+    *text = "not drawn: its copy for this screen would be " +
+            std::to_string(uint64_t(w) * uint64_t(h) * pixel_bytes) +
+            " bytes, more than the program's limit of " + std::to_string(kMaxPixelBytes) +
+            " (\"prepare_bitmap: File too large\"); the copy takes " + std::to_string(pixel_bytes) +
+            " bytes a pixel whatever the file's depth, so fewer colours do not help: make it at "
+            "most " +
+            std::to_string(kMaxPixelBytes / pixel_bytes) + " pixels";
+    return false;
+}
+
+}  // namespace
+
 int assets_check(const std::string& dir, const fb_var_screeninfo& screen, std::string* fault) {
-    const int64_t screen_bytes_per_pixel = screen.bits_per_pixel / 8;
     int first_refused = -1;
     std::string cut_short;  // names of the pictures cut short, in loading order
+    std::string not_drawn;  // names of the pictures whose copy the program refuses
     for (int i = 0; i < kAssetCount; ++i) {
         std::string name = asset_file_name(i);
         std::string path = dir.empty() ? *asset_table[i].path : folder_path(dir, name);
         bmp_seen seen{};
-        bmp_image* image = bmp_open_seen(path.c_str(), &seen);
+        std::string why;
+        bmp_image* image = open_picture(path, &seen, &why);
         if (image == nullptr) {
-            std::string why = refusal_text(errno, seen);
             printf("%s: refused: %s%s\n", name.c_str(), why.c_str(),
                    first_refused < 0 ? "; the program stops loading here" : "");
             if (first_refused < 0) {
@@ -219,23 +320,34 @@ int assets_check(const std::string& dir, const fb_var_screeninfo& screen, std::s
             missing = "; " + cut_short_text(seen);
             cut_short += (cut_short.empty() ? "" : ", ") + name;
         }
+        std::string copy;
+        if (!copy_text(w, h, screen, &copy)) {
+            not_drawn += (not_drawn.empty() ? "" : ", ") + name;
+        }
         int x = 0, y = 0;
         asset_position(i, &x, &y);
         printf("%s: %" PRId64 "x%" PRId64 ", %d bpp %s%s, %" PRIu32
-               "-byte header; at (%d,%d) %s, keeps %" PRId64 " bytes%s\n",
+               "-byte header; at (%d,%d) %s, %s%s\n",
                name.c_str(), w, h, int{seen.bit_count}, encoding_name(seen),
                seen.height < 0 ? " top-down" : "", seen.info_size, x, y,
-               clipping_text(w, h, x, y, screen).c_str(), w * h * screen_bytes_per_pixel,
-               missing.c_str());
+               clipping_text(w, h, x, y, screen).c_str(), copy.c_str(), missing.c_str());
     }
     std::string found;
     if (first_refused >= 0) {
         printf("result: the program stops loading at %s\n", asset_file_name(first_refused).c_str());
         found = "loading stops at " + asset_file_name(first_refused);
-    } else if (!cut_short.empty()) {
-        printf("result: the program plays on a %ux%ux%u screen, but shows %s cut short\n",
-               screen.xres, screen.yres, screen.bits_per_pixel, cut_short.c_str());
-        found = cut_short + " cut short";
+    } else if (!cut_short.empty() || !not_drawn.empty()) {
+        std::string shown;
+        if (!not_drawn.empty()) {
+            shown = "never draws " + not_drawn;
+            found = not_drawn + " not drawn";
+        }
+        if (!cut_short.empty()) {
+            shown += (shown.empty() ? "shows " : " and shows ") + cut_short + " cut short";
+            found += (found.empty() ? "" : "; ") + cut_short + " cut short";
+        }
+        printf("result: the program plays on a %ux%ux%u screen, but %s\n", screen.xres, screen.yres,
+               screen.bits_per_pixel, shown.c_str());
     } else {
         printf("result: the program plays on a %ux%ux%u screen\n", screen.xres, screen.yres,
                screen.bits_per_pixel);

@@ -91,6 +91,27 @@ bool channel_in_range(const fb_bitfield& f) {
            f.offset + f.length <= kPixelValueBits;
 }
 
+// Whether `text` starts with WIDTHxHEIGHTxBPP numbers of which one is beyond its range.
+bool too_large(const char* text) {
+    const unsigned long limits[3] = {kMaxSide, kMaxSide, kMaxDepth};
+    bool beyond = false;
+    const char* p = text;
+    for (int i = 0; i < 3; ++i) {
+        if (*p < '0' || *p > '9') {
+            return false;
+        }
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long value = std::strtoul(p, &end, 10);
+        beyond = beyond || errno != 0 || value > limits[i];
+        p = end;
+        if (i < 2 && !expect(&p, 'x')) {
+            return false;
+        }
+    }
+    return beyond;
+}
+
 }  // namespace
 
 uint64_t packed_row_bytes(const fb_var_screeninfo& var) {
@@ -108,7 +129,9 @@ int parse_screen_description(const char* text, screen_description* out, const ch
     long h = (w > 0 && expect(&p, 'x')) ? read_number(&p, kMaxSide) : -1;
     long bpp = (h > 0 && expect(&p, 'x')) ? read_number(&p, kMaxDepth) : -1;
     if (w <= 0 || h <= 0 || bpp <= 0) {
-        return fail(why, "screen must be WIDTHxHEIGHTxBPP, e.g. 720x1280x32");
+        return fail(why, too_large(text)
+                             ? "screen too large: at most 65535x65535 pixels and 32 bits"
+                             : "screen must be WIDTHxHEIGHTxBPP, e.g. 720x1280x32");
     }
     var->xres = var->xres_virtual = static_cast<__u32>(w);
     var->yres = var->yres_virtual = static_cast<__u32>(h);
@@ -173,9 +196,9 @@ int format_screen_description(const screen_description& screen, char* out, size_
     bool in_range = v.xres >= 1 && v.xres <= kMaxSide && v.yres >= 1 && v.yres <= kMaxSide &&
                     v.bits_per_pixel >= 1 && v.bits_per_pixel <= kMaxDepth &&
                     channel_in_range(v.red) && channel_in_range(v.green) &&
-                    channel_in_range(v.blue) && screen.line_length >= 1 &&
-                    screen.line_length <= kMaxPitchBytes && v.xoffset <= kMaxSide &&
-                    v.yoffset <= kMaxSide && screen.smem_len <= kMaxSmemBytes;
+                    channel_in_range(v.blue) && screen.line_length <= kMaxPitchBytes &&
+                    v.xoffset <= kMaxSide && v.yoffset <= kMaxSide &&
+                    screen.smem_len <= kMaxSmemBytes;
     if (!in_range) {
         return -1;
     }

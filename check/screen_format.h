@@ -6,8 +6,9 @@
 // offset and length in bits within a pixel value; `pitch` is the number of bytes from one row
 // to the next as the screen scans them (the driver's line_length), `page` the pixel position in
 // screen memory where the visible page starts (the driver's xoffset and yoffset), `smem` the
-// length of the driver's screen memory (its smem_len; not given: enough for any layout). The
-// optional parts come in this order, each at most once.
+// length of the driver's screen memory (its smem_len; not given: 0, a driver that does not say;
+// the device double then gives line_length x the virtual height). The optional parts come in
+// this order, each at most once.
 #pragma once
 
 #include <linux/fb.h>
@@ -31,7 +32,7 @@ uint64_t packed_row_bytes(const fb_var_screeninfo& var);
 // 0/8); without a pitch rows are packed (packed_row_bytes); without a page it starts at (0,0).
 // Returns 0, or -1 for malformed text or values out of range (1..65535 pixels, depth 1..32,
 // channel fields within 32 bits, pitch 0..kMaxPitchBytes, page 0..65535), with a one-line
-// reason in `*why` when `why` is not null.
+// reason in `*why` when `why` is not null (a size beyond its range named as too large).
 int parse_screen_description(const char* text, screen_description* out, const char** why);
 
 // parse_screen_description for callers that need only the variable description.

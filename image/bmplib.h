@@ -25,7 +25,8 @@ bmp_image* bmp_open(const char* path);
 struct bmp_seen {
     int32_t signature[2];  // the file's first two bytes; -1 where it ends before them
     bool header_read;      // the 52 header bytes after the signature were all there
-    // The header's fields as stored; zero unless header_read.
+    // The header's fields as stored, as far as the file held them: a file that ends inside
+    // the header leaves some filled and the rest zero, so they count only when header_read.
     uint32_t info_size;
     int32_t width;
     int32_t height;  // negative for rows stored top row first

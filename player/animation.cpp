@@ -38,11 +38,10 @@ bool connect_screen() {
     screen_report();
     // Without the fixed description the screen is taken to be packed rows from offset 0; the
     // pictures may then land where the driver does not show them, but the run goes on.
-    const bool fixed_described = screen_describe_fixed() == 0;
-    if (!fixed_described) {
+    if (screen_describe_fixed() < 0) {
         perror("fb0 dev fixed ioctl");
     }
-    if (screen_size(fixed_described) < 0 || screen_map() < 0) {
+    if (screen_size() < 0 || screen_map() < 0) {
         perror("fb0 dev mmap");
         return false;
     }

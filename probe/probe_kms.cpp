@@ -50,7 +50,7 @@ probe_screen probe_kms_screen() {
     std::printf(
         "framebuffer /dev/graphics/fb0: does not exist: the player looks for a KMS display "
         "(/dev/dri/card0 to card7)\n");
-    probe_screen screen{probe_step::open, ENOENT, {}, {}};
+    probe_screen screen{probe_step::open, ENOENT, {}, {}, {}, -1};
     kms_display display{};
     kms_failure why{};
     if (kms_find(false, &display, &why) < 0) {
@@ -72,7 +72,10 @@ probe_screen probe_kms_screen() {
     screen.failed = probe_step::none;
     screen.error = 0;
     screen.var = kms_screen(display);
+    // The buffer's pitch is the driver's choice at creation; the pictures land the same at any.
     screen.fix.line_length = screen.var.xres * kBytesPerPixel;
+    screen.fix.visual = FB_VISUAL_TRUECOLOR;  // XRGB8888: pixel values are colours
+    screen.laid_out = screen_layout_for(screen.var, &screen.fix, &screen.layout);
     std::printf(
         "ok: layout: %ux%u at 32 bits, XRGB8888 (red 16/8, green 8/8, blue 0/8), rows the dumb "
         "buffer's pitch apart from offset 0, as the player follows them\n"

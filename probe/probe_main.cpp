@@ -14,7 +14,6 @@
 #include "probe/probe_kms.h"
 #include "probe/probe_screen.h"
 #include "probe/probe_shell.h"
-#include "screen/screen_layout.h"
 
 namespace {
 
@@ -30,8 +29,10 @@ constexpr char kHelp[] =
     "channel order, visual) against the screen the player assumes, or where there is none,\n"
     "the KMS display the player would take (/dev/dri/card0 to card7); checks the pictures in\n"
     "/ZELT/media/ with the player's reader, and whether a shell and a `start` command exist.\n"
-    "Then a verdict line and the host command that previews what this device will show:\n"
+    "Then a verdict line and the host command that previews what this device will show,\n"
     "  zelt-assets preview DIR OUT --screen VALUE\n"
+    "or, where the preview cannot (a depth not drawn, a mapping refused, a colour map),\n"
+    "\"host preview: none:\" and why.\n"
     "Safe while Android's UI is up: the device is opened read-only and never mapped, written,\n"
     "panned or switched to another mode (a KMS card is only asked); no command is run.\n"
     "\n"
@@ -41,19 +42,18 @@ constexpr char kHelp[] =
 
 // The host command that shows what this screen will display, when the preview can draw it.
 void print_preview_command(const probe_screen& s) {
-    const uint32_t depth = s.var.bits_per_pixel;
-    // The memory size matters to the preview only where it keeps the player from the page.
-    screen_layout layout{};
-    const int ignored = screen_layout_for(s.var, &s.fix, &layout);
-    (void)ignored;
-    const bool memory_matters = layout.basis == screen_basis::beyond_memory;
+    const char* gap = probe_preview_gap(s);
+    // The memory size changes the preview only where the shown page is not at offset 0: there
+    // it decides whether the player follows the page.
+    const bool memory_matters =
+        s.layout.basis == screen_basis::beyond_memory || s.layout.origin != 0;
     screen_description d{s.var, s.fix.line_length, memory_matters ? s.fix.smem_len : 0};
     char value[kScreenTextBytes];
-    if ((depth != 16 && depth != 24 && depth != 32) ||
-        format_screen_description(d, value, sizeof value) < 0) {
-        std::printf(
-            "host preview: none: zelt-assets previews only 16-, 24- and 32-bit screens "
-            "of the sizes the player maps\n");
+    if (gap == nullptr && format_screen_description(d, value, sizeof value) < 0) {
+        gap = "the screen is beyond the sizes zelt-assets takes";
+    }
+    if (gap != nullptr) {
+        std::printf("host preview: none: %s\n", gap);
         return;
     }
     std::printf(

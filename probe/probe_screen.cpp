@@ -197,7 +197,7 @@ void judge_memory(const fb_var_screeninfo& v, const fb_fix_screeninfo& f,
         probe_add_fault(faults, "screen cannot be mapped");
         return;
     }
-    if (f.smem_len != 0 && f.smem_len < layout.map_bytes) {
+    if (!screen_memory_holds(layout, f.smem_len)) {
         std::printf(
             "wrong: memory: smem_len %u bytes is smaller than the player's mapping of "
             "%" PRIu64
@@ -207,19 +207,27 @@ void judge_memory(const fb_var_screeninfo& v, const fb_fix_screeninfo& f,
         probe_add_fault(faults, "screen memory too small");
         return;
     }
-    if (layout.basis == screen_basis::beyond_memory) {
-        screen_layout page{};
-        fb_fix_screeninfo unbounded = f;
-        unbounded.smem_len = 0;
-        const int ignored = screen_layout_for(v, &unbounded, &page);
-        (void)ignored;
-        std::printf(
-            "wrong: memory: smem_len %u bytes does not reach the end of the shown page "
-            "(%" PRIu64 " bytes): the player keeps to packed rows from offset 0 and maps %" PRIu64
-            " bytes\n",
-            f.smem_len, page.map_bytes, layout.map_bytes);
-        probe_add_fault(faults, "screen memory smaller than the shown page");
-        return;
+    switch (layout.basis) {
+        case screen_basis::beyond_memory:
+            std::printf(
+                "wrong: memory: smem_len %u bytes does not reach the end of the shown page "
+                "(%" PRIu64
+                " bytes): the player keeps to packed rows from offset 0 and "
+                "maps %" PRIu64 " bytes\n",
+                f.smem_len, layout.page_end, layout.map_bytes);
+            probe_add_fault(faults, "screen memory smaller than the shown page");
+            return;
+        case screen_basis::no_memory_size:
+            std::printf(
+                "wrong: memory: smem_len 0 (not given): with no memory size to hold the "
+                "shown page (%" PRIu64
+                " bytes), the player keeps to packed rows from "
+                "offset 0 and maps %" PRIu64 " bytes\n",
+                layout.page_end, layout.map_bytes);
+            probe_add_fault(faults, "screen memory size not given");
+            return;
+        case screen_basis::driver:
+            break;
     }
     if (f.smem_len == 0) {
         std::printf("ok: memory: smem_len 0 (not given): the player maps %" PRIu64 " bytes\n",
@@ -244,8 +252,11 @@ void judge_page(const fb_var_screeninfo& v, const screen_layout& layout, std::st
     }
     std::printf(
         "wrong: page: the shown page starts at (%u,%u), but the player draws at offset 0 "
-        "while another page is shown (the memory does not hold the shown page)\n",
-        v.xoffset, v.yoffset);
+        "while another page is shown (%s)\n",
+        v.xoffset, v.yoffset,
+        layout.basis == screen_basis::no_memory_size
+            ? "the driver does not say its memory holds the shown page"
+            : "the memory does not hold the shown page");
     probe_add_fault(faults, "another page shown");
 }
 
@@ -285,6 +296,20 @@ void judge_visual(const fb_fix_screeninfo& f, std::string* faults) {
 
 }  // namespace
 
+const char* probe_preview_gap(const probe_screen& s) {
+    const uint32_t depth = s.var.bits_per_pixel;
+    if (depth != 16 && depth != 24 && depth != 32) {
+        return "zelt-assets previews only the 16-, 24- and 32-bit screens the player draws on";
+    }
+    if (s.laid_out != 0 || !screen_memory_holds(s.layout, s.fix.smem_len)) {
+        return "the player cannot map this screen, so it shows nothing of the pictures";
+    }
+    if (s.fix.visual != FB_VISUAL_TRUECOLOR) {
+        return "the driver reads pixel values through a colour map the preview does not know";
+    }
+    return nullptr;
+}
+
 void probe_add_fault(std::string* faults, const std::string& name) {
     if (!faults->empty()) {
         *faults += "; ";
@@ -310,6 +335,9 @@ probe_screen probe_read_screen() {
         s.error = errno;
     }
     close(fd);
+    if (s.failed == probe_step::none) {
+        s.laid_out = screen_layout_for(s.var, &s.fix, &s.layout);
+    }
     return s;
 }
 
@@ -348,13 +376,11 @@ void probe_judge_screen(const probe_screen& s, std::string* faults) {
     std::printf("  line_length %u, smem_len %u, visual %s\n", f.line_length, f.smem_len,
                 visual_name(f.visual));
     const bool drawn = judge_depth(v, faults);
-    screen_layout layout{};
-    const int laid_out = screen_layout_for(v, &f, &layout);
-    judge_memory(v, f, layout, laid_out, faults);
-    if (drawn && laid_out == 0) {
+    judge_memory(v, f, s.layout, s.laid_out, faults);
+    if (drawn && s.laid_out == 0 && screen_memory_holds(s.layout, f.smem_len)) {
         // Where rows, page and channels lie matters only where the player draws.
-        judge_rows(v, f, layout, faults);
-        judge_page(v, layout, faults);
+        judge_rows(v, f, s.layout, faults);
+        judge_page(v, s.layout, faults);
         // The probe itself only reads; what it says here is what the player does.
         std::printf(
             "ok: present: the player pans to the shown page after each cycle "

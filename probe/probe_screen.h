@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "screen/screen_layout.h"
+
 // The step of reading the screen that failed.
 enum class probe_step { none, open, describe, describe_fixed };
 
@@ -18,6 +20,9 @@ struct probe_screen {
     int error;          // the failed step's errno
     fb_var_screeninfo var;
     fb_fix_screeninfo fix;
+    // What the player maps and where it draws there (screen_layout_for), when both were read.
+    screen_layout layout;
+    int laid_out;  // screen_layout_for's result: 0, or -1 when the player cannot map it
 };
 
 // Opens "/dev/graphics/fb0" read-only, reads both descriptions, closes it.
@@ -30,6 +35,11 @@ void probe_report_unreadable(const probe_screen& screen);
 // "wrong: ..." with what the person will see and the numbers. Appends a short name of each
 // wrong fact to `faults`.
 void probe_judge_screen(const probe_screen& screen, std::string* faults);
+
+// Why `zelt-assets preview` cannot show what a screen the probe could describe will display
+// (a depth it does not draw, a mapping the player cannot make, a colour map), or null when it
+// can.
+const char* probe_preview_gap(const probe_screen& screen);
 
 // Adds `name` to `faults`, the "; "-separated list of wrong facts that the verdict names; an
 // empty list means the player shows its pictures as intended.

@@ -46,9 +46,10 @@ area_span clip_to_area(const screen_area& area, int64_t picture_rows, int64_t pi
 
 // The mapped screen as an area: only the rows that lie wholly inside the mapping are drawn on,
 // so that no byte outside it is ever written. The program maps the whole shown page, so for
-// it these are all `yres` rows. False when there is nothing to draw on.
+// it these are all `yres` rows. False when there is nothing to draw on (no mapping, or a depth
+// that is not drawn).
 bool mapped_area(screen_area* area) {
-    const int64_t position_bytes = screen_position_bytes(&fbvar);
+    const int64_t position_bytes = drawn_pixel_bytes(fbvar.bits_per_pixel);
     const int64_t row_bytes = int64_t{fbvar.xres} * position_bytes;
     const auto pitch = static_cast<int64_t>(fblayout.pitch);
     const auto origin = static_cast<int64_t>(fblayout.origin);
@@ -91,21 +92,30 @@ int64_t clamp_to(int64_t value, int64_t high) {
 
 }  // namespace
 
+int prepared_size(int32_t width, int32_t height, const fb_var_screeninfo* screen,
+                  int32_t* row_bytes, size_t* total) {
+    if (!picture_buffer_size(width, height, drawn_pixel_bytes(screen->bits_per_pixel), row_bytes,
+                             total) ||
+        static_cast<uint64_t>(*total) > static_cast<uint64_t>(kMaxPixelBytes)) {
+        errno = EFBIG;
+        return -1;
+    }
+    return 0;
+}
+
 int prepare_bitmap(const bmp_image* image, prepared_bitmap* out) {
     int32_t w = bmp_width(image);
     int32_t h = bmp_height(image);
-    pixel_format format = pixel_format_for(&fbvar);
     int32_t row_bytes = 0;
     size_t total = 0;
     // Refused before allocating: where memory is overcommitted the allocation would succeed and
     // the conversion, touching every page, would end the process with the screen mapped.
-    if (!picture_buffer_size(w, h, format.bytes_per_pixel, &row_bytes, &total) ||
-        static_cast<uint64_t>(total) > static_cast<uint64_t>(kMaxPixelBytes)) {
+    if (prepared_size(w, h, &fbvar, &row_bytes, &total) != 0) {
         *out = prepared_bitmap{};
-        errno = EFBIG;
         perror("prepare_bitmap");
         return -1;
     }
+    pixel_format format = pixel_format_for(&fbvar);
     if (format.convert == nullptr) {
         // A depth that is not drawn: the record keeps row_bytes 0, so nothing of it is ever
         // copied, and no buffer is taken for pixels no one will read.

@@ -4,6 +4,7 @@
 
 #include <linux/fb.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "image/bmplib.h"
@@ -17,9 +18,16 @@ struct prepared_bitmap {
     uint8_t* pixels;
 };
 
+// The size of the copy prepare_bitmap makes of a `width` x `height` picture for `screen`: rows
+// of `*row_bytes`, `*total` bytes in all (0 at a depth that is not drawn). Returns 0, or -1 with
+// errno EFBIG when the copy would pass kMaxPixelBytes or not fit the address space: the one
+// limit rule, which the tools and the probe apply too.
+int prepared_size(int32_t width, int32_t height, const fb_var_screeninfo* screen,
+                  int32_t* row_bytes, size_t* total);
+
 // Converts the whole of `image` into a new buffer in the format of the screen described by
-// fbvar and fills `out`. Returns 0; when the buffer would be larger than kMaxPixelBytes (EFBIG)
-// or cannot be had (ENOMEM) it reports through perror ("prepare_bitmap"), leaves `out` empty
+// fbvar and fills `out`. Returns 0; when prepared_size refuses the buffer (EFBIG) or it cannot
+// be had (ENOMEM) it reports through perror ("prepare_bitmap"), leaves `out` empty
 // and returns -1.
 int prepare_bitmap(const bmp_image* image, prepared_bitmap* out);
 

@@ -78,7 +78,8 @@ int create_buffer() {
         errno = EOVERFLOW;  // not a buffer this program can lay the mode out in
         return -1;
     }
-    fblayout = screen_layout{dumb.pitch, 0, dumb.size, screen_basis::driver};
+    const uint64_t page_end = rows - dumb.pitch + uint64_t{fbvar.xres} * kBytesPerPixel;
+    fblayout = screen_layout{dumb.pitch, 0, dumb.size, screen_basis::driver, page_end};
     buffersize = static_cast<int>(dumb.size);
     return 0;
 }

@@ -1,6 +1,5 @@
 #include "screen/pixel_pack.h"
 
-#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -10,11 +9,6 @@ constexpr uint32_t kOpaqueAlpha = 0xFF;
 constexpr uint32_t kChannelBits = 8;
 constexpr uint32_t kPixel16Bits = 16;
 constexpr uint32_t kBitsPerByte = 8;
-
-// Bytes one pixel takes at a drawn depth: each of them is a whole number of bytes.
-constexpr int32_t drawn_pixel_bytes(uint32_t bits) {
-    return static_cast<int32_t>(bits / kBitsPerByte);
-}
 
 inline uint8_t red_of(bmp_color c) {
     return static_cast<uint8_t>(c >> 16);
@@ -118,11 +112,6 @@ pixel_convert_fn convert_for(uint32_t bits, bool follow_fields) {
     }
 }
 
-// Bytes of one packed pixel; 0 for the depths that are not drawn.
-int32_t packed_bytes(uint32_t bits) {
-    return convert_for(bits, false) != nullptr ? drawn_pixel_bytes(bits) : 0;
-}
-
 }  // namespace
 
 pixel_format pixel_format_for(const fb_var_screeninfo* screen) {
@@ -133,7 +122,7 @@ pixel_format pixel_format_for(const fb_var_screeninfo* screen) {
         bits == kPixel16Bits || (channel_fields_fit(*screen) && !usual_fields(*screen));
     pixel_format f{};
     f.convert = convert_for(bits, follow);
-    f.bytes_per_pixel = packed_bytes(bits);
+    f.bytes_per_pixel = drawn_pixel_bytes(bits);
     if (follow && f.convert != nullptr) {
         fill_channel(screen->red, bits, f.red);
         fill_channel(screen->green, bits, f.green);
@@ -160,8 +149,15 @@ bool channel_fields_fit(const fb_var_screeninfo& screen) {
     return true;
 }
 
-int32_t screen_position_bytes(const fb_var_screeninfo* screen) {
-    return std::max(packed_bytes(screen->bits_per_pixel), 1);
+int32_t drawn_pixel_bytes(uint32_t bits) {
+    switch (bits) {
+        case 32:
+        case 24:
+        case kPixel16Bits:
+            return static_cast<int32_t>(bits / kBitsPerByte);
+        default:
+            return 0;
+    }
 }
 
 bool picture_buffer_size(int32_t width, int32_t height, int32_t bytes_per_pixel, int32_t* row_bytes,

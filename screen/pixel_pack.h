@@ -51,9 +51,9 @@ pixel_format pixel_format_for(const fb_var_screeninfo* screen);
 // followed only then.
 bool channel_fields_fit(const fb_var_screeninfo& screen);
 
-// Bytes from one pixel to the next when counting screen positions: the packed width for the
-// drawn depths, 1 for any other depth.
-int32_t screen_position_bytes(const fb_var_screeninfo* screen);
+// Bytes one pixel takes at the depths that are drawn (4, 3 and 2 at 32, 24 and 16 bits); 0 at
+// any other depth.
+int32_t drawn_pixel_bytes(uint32_t bits);
 
 // Row length and total size of a `width` x `height` picture at `bytes_per_pixel`, computed in
 // 64 bits. Returns false when either does not fit (row length beyond int32_t, total beyond

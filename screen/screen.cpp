@@ -52,8 +52,8 @@ int screen_describe_fixed() {
     return 0;
 }
 
-int screen_size(bool fixed_described) {
-    const int result = screen_layout_for(fbvar, fixed_described ? &fbfix : nullptr, &fblayout);
+int screen_size() {
+    const int result = screen_layout_for(fbvar, &fbfix, &fblayout);
     buffersize = result == 0 ? static_cast<int>(fblayout.map_bytes) : 0;
     return result;
 }

@@ -22,9 +22,10 @@ int screen_open();            // opens "/dev/graphics/fb0" read-write into fbfd
 int screen_describe();        // fills fbvar through FBIOGET_VSCREENINFO
 void screen_report();         // prints the five-line description block to standard output
 int screen_describe_fixed();  // fills fbfix through FBIOGET_FSCREENINFO (zeroed on failure)
-// Lays the screen out (screen_layout_for, following fbfix when the driver gave it) into
-// fblayout and buffersize; fails (EOVERFLOW, EINVAL) when it cannot be mapped.
-int screen_size(bool fixed_described);
+// Lays the screen out (screen_layout_for with fbvar and fbfix, which is zeroed when the driver
+// gave no fixed description: packed rows from offset 0) into fblayout and buffersize; fails
+// (EOVERFLOW, EINVAL) when it cannot be mapped.
+int screen_size();
 int screen_map();  // maps buffersize bytes of the device from offset 0 into fbmem
 // Tells the driver that the shown page holds a new picture: FBIOPAN_DISPLAY with fbvar as the
 // driver returned it, so the page does not move. Panels that show the memory only when asked

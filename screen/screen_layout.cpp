@@ -9,35 +9,39 @@ namespace {
 constexpr uint32_t kBitsPerByte = 8;
 constexpr uint64_t kSaturated = std::numeric_limits<uint64_t>::max();
 
-// a x b + c, or kSaturated when it does not fit 64 bits (a driver's offsets can be anything).
-uint64_t multiply_add(uint64_t a, uint64_t b, uint64_t c) {
-    uint64_t product = 0;
+// a + b and a x b, or kSaturated when they do not fit 64 bits (a driver's offsets can be
+// anything).
+uint64_t saturating_add(uint64_t a, uint64_t b) {
     uint64_t sum = 0;
-    if (__builtin_mul_overflow(a, b, &product) || __builtin_add_overflow(product, c, &sum)) {
-        return kSaturated;
-    }
-    return sum;
+    return __builtin_add_overflow(a, b, &sum) ? kSaturated : sum;
+}
+
+uint64_t saturating_multiply(uint64_t a, uint64_t b) {
+    uint64_t product = 0;
+    return __builtin_mul_overflow(a, b, &product) ? kSaturated : product;
 }
 
 }  // namespace
 
 int screen_layout_for(const fb_var_screeninfo& var, const fb_fix_screeninfo* fix,
                       screen_layout* out) {
+    const fb_fix_screeninfo none{};
+    const fb_fix_screeninfo& f = fix != nullptr ? *fix : none;
     const uint64_t pixel_bytes = var.bits_per_pixel / kBitsPerByte;
     const uint64_t packed = uint64_t{var.xres} * pixel_bytes;
-    // Packed rows from offset 0.
-    *out = screen_layout{packed, 0, multiply_add(packed, var.yres, 0),
-                         fix == nullptr ? screen_basis::no_fixed : screen_basis::driver};
-    if (fix != nullptr && out->map_bytes != 0) {
-        const uint64_t pitch = fix->line_length >= packed ? fix->line_length : packed;
-        const uint64_t origin = multiply_add(var.yoffset, pitch, var.xoffset * pixel_bytes);
-        const uint64_t last_row = multiply_add(var.yres - 1, pitch, packed);
-        const uint64_t length = multiply_add(1, origin, last_row);  // origin + last_row
-        if (fix->smem_len == 0 || fix->smem_len >= length) {
-            *out = screen_layout{pitch, origin, length, screen_basis::driver};
-        } else {
-            out->basis = screen_basis::beyond_memory;
-        }
+    const uint64_t packed_screen = saturating_multiply(packed, var.yres);
+    const uint64_t pitch = f.line_length >= packed ? f.line_length : packed;
+    const uint64_t origin =
+        saturating_add(saturating_multiply(var.yoffset, pitch), var.xoffset * pixel_bytes);
+    const uint64_t last_row = var.yres == 0 ? 0 : saturating_multiply(var.yres - 1, pitch);
+    const uint64_t page_end =
+        packed_screen == 0 ? 0 : saturating_add(saturating_add(origin, last_row), packed);
+    if (f.smem_len != 0 && f.smem_len < page_end) {
+        *out = screen_layout{packed, 0, packed_screen, screen_basis::beyond_memory, page_end};
+    } else if (f.smem_len == 0 && origin != 0) {
+        *out = screen_layout{packed, 0, packed_screen, screen_basis::no_memory_size, page_end};
+    } else {
+        *out = screen_layout{pitch, origin, page_end, screen_basis::driver, page_end};
     }
     if (out->map_bytes == 0) {
         errno = EINVAL;
@@ -48,4 +52,8 @@ int screen_layout_for(const fb_var_screeninfo& var, const fb_fix_screeninfo* fix
         return -1;
     }
     return 0;
+}
+
+bool screen_memory_holds(const screen_layout& layout, uint32_t smem_len) {
+    return smem_len == 0 || smem_len >= layout.map_bytes;
 }

@@ -32,9 +32,11 @@ constexpr char kToolHelp[] =
     "  make     the seven pictures from PNGs, each in the smallest BMP encoding that shows\n"
     "           exactly the same on the screen, verified with the program's reader\n"
     "\n"
-    "SCREEN is WxHxBPP[:RO/RL,GO/GL,BO/BL][:pitch=BYTES][:page=X,Y] (channel offsets/lengths\n"
-    "in bits, row pitch in bytes, visible page offset in pixels: zelt-probe prints it for a\n"
-    "device), BPP 16, 24 or 32; default 720x1280x32.\n"
+    "SCREEN is WxHxBPP[:RO/RL,GO/GL,BO/BL][:pitch=BYTES][:page=X,Y][:smem=BYTES] (channel\n"
+    "offsets/lengths in bits, row pitch in bytes (0: the driver gives none), visible page\n"
+    "offset in pixels, the driver's memory in bytes (not given: the driver does not say):\n"
+    "zelt-probe prints it for a device), at most 65535x65535, BPP 16, 24 or 32; default\n"
+    "720x1280x32.\n"
     "Exit status: 0 the program would play, 1 it would stop at loading or show a picture cut\n"
     "short, 2 usage error (bad arguments, missing folder, unwritable output).\n";
 
@@ -65,7 +67,8 @@ constexpr char kPreviewHelp[] =
     "fields put them. Memory the program never writes shows black.\n"
     "SCREEN defaults to 720x1280x32.\n"
     "Exit status: 0 written, 1 the program would stop at loading (nothing written), 2 usage\n"
-    "error (bad arguments, missing folder, unwritable output).\n";
+    "error (bad arguments, missing folder, unwritable output, a screen the program cannot\n"
+    "map).\n";
 
 constexpr char kMakeHelp[] =
     "usage: zelt-assets make SRC OUT [--screen SCREEN] [--fit] [--background RRGGBB]\n"
@@ -76,9 +79,11 @@ constexpr char kMakeHelp[] =
     "1-, 4- or 8-bit palette or RLE8 for up to 256 screen colours, else 16-bit 5-6-5 bit\n"
     "fields on such a screen, else 24-bit. Every file is read back with the program's reader\n"
     "and conversion and compared pixel by pixel before it replaces anything in OUT (created if\n"
-    "missing). One line per picture, then the check lines for OUT.\n"
-    "  --fit                  scale the title to the screen's width (no taller than the\n"
-    "                         screen) and each frame to the width and the room below row 50\n"
+    "missing). One line per picture, then the check lines for OUT. A source may have at most\n"
+    "67108864 pixels (64 Mi); names are exact (a near match is named).\n"
+    "  --fit                  shrink a title wider or taller than the screen, and a frame\n"
+    "                         larger than the room below row 50, to fit (proportions kept);\n"
+    "                         what fits stays as drawn, nothing is enlarged\n"
     "  --background RRGGBB    colour under pixels that are not fully opaque (default 000000)\n"
     "SCREEN defaults to 720x1280x32.\n"
     "Exit status: 0 all seven written and verified, 1 a source missing or unreadable or a\n"

@@ -1,9 +1,11 @@
 // The make verb: turns the designer's seven PNGs into the BMP files the program reads, each in
 // the smallest encoding that shows exactly the same on the target screen, and proves it by
 // reading every written file back through the program's own reader and conversion.
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -29,42 +31,42 @@ std::string asset_stem(int index) {
     return name.substr(0, name.size() - 4);
 }
 
-// What kind of entry a source name is, found without opening it (opening a FIFO would wait
-// for a writer).
-enum class source_entry { absent, regular, dangling_link, other };
-
-source_entry entry_at(const std::string& path, std::string* kind) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) {
-        return source_entry::absent;
+// `name` in lower case with the zeros that open a run of digits dropped (its last digit kept),
+// so that "ZeltAni05.PNG" and "zeltani5.png" read alike.
+std::string loose_name(const std::string& name) {
+    std::string out;
+    bool in_digits = false;  // the last character kept is a digit
+    for (size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        const bool digit_follows =
+            i + 1 < name.size() && isdigit(static_cast<unsigned char>(name[i + 1])) != 0;
+        if (c == '0' && digit_follows && !in_digits) {
+            continue;
+        }
+        in_digits = isdigit(c) != 0;
+        out += static_cast<char>(tolower(c));
     }
-    if (S_ISLNK(st.st_mode) && stat(path.c_str(), &st) != 0) {
-        return source_entry::dangling_link;
-    }
-    if (S_ISREG(st.st_mode)) {
-        return source_entry::regular;
-    }
-    *kind = S_ISFIFO(st.st_mode)   ? "a FIFO"
-            : S_ISDIR(st.st_mode)  ? "a directory"
-            : S_ISCHR(st.st_mode)  ? "a character device"
-            : S_ISBLK(st.st_mode)  ? "a block device"
-            : S_ISSOCK(st.st_mode) ? "a socket"
-                                   : "not a file";
-    return source_entry::other;
+    return out;
 }
 
-// Whether the entry at `path` can be read as a source; else the reason in `*why`.
-bool readable_entry(source_entry entry, const std::string& kind, std::string* why) {
-    switch (entry) {
-        case source_entry::regular:
-            return true;
-        case source_entry::dangling_link:
-            *why = "a symlink to nothing (its target does not exist)";
-            return false;
-        default:
-            *why = "not a regular file (" + kind + ")";
-            return false;
+// A name in `src` that differs from `stem`.png or `stem`.bmp only in letter case or in zeros
+// before a digit; empty when there is none.
+std::string near_match(const std::string& src, const std::string& stem) {
+    const std::string png = loose_name(stem + ".png");
+    const std::string bmp = loose_name(stem + ".bmp");
+    std::string found;
+    DIR* dir = opendir(src.c_str());
+    if (dir == nullptr) {
+        return found;
     }
+    while (const dirent* entry = readdir(dir)) {
+        const std::string loose = loose_name(entry->d_name);
+        if (found.empty() && (loose == png || loose == bmp)) {
+            found = entry->d_name;
+        }
+    }
+    closedir(dir);
+    return found;
 }
 
 // Reads a BMP source through the program's reader; every pixel is opaque. A source cut short
@@ -104,17 +106,22 @@ bool load_source(const std::string& src, const std::string& stem, rgba_picture* 
                  std::string* file, std::string* why) {
     std::string kind;
     *file = stem + ".png";
-    source_entry entry = entry_at(folder_path(src, *file), &kind);
-    if (entry != source_entry::absent) {
-        return readable_entry(entry, kind, why) && png_load(folder_path(src, *file), out, why);
+    entry_kind entry = entry_at(folder_path(src, *file), &kind);
+    if (entry != entry_kind::absent) {
+        return entry_readable(entry, kind, why) && png_load(folder_path(src, *file), out, why);
     }
     entry = entry_at(folder_path(src, stem + ".bmp"), &kind);
-    if (entry != source_entry::absent) {
+    if (entry != entry_kind::absent) {
         *file = stem + ".bmp";
-        return readable_entry(entry, kind, why) &&
+        return entry_readable(entry, kind, why) &&
                load_bmp_source(folder_path(src, *file), out, why);
     }
     *why = "missing (neither " + stem + ".png nor " + stem + ".bmp in " + src + ")";
+    const std::string near = near_match(src, stem);
+    if (!near.empty()) {
+        const std::string extension = loose_name(near).substr(loose_name(near).size() - 4);
+        *why += "; " + near + " is there: names are exact, rename it " + stem + extension;
+    }
     return false;
 }
 

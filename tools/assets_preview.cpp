@@ -32,15 +32,16 @@ void release_pictures() {
 }
 
 // Opens and converts every picture in loading order. Returns false after a report on
-// standard error at the first that fails, as the program would stop there.
+// standard error at the first that cannot be opened, as the program would stop there; one
+// whose copy the program refuses is reported (by the program's own conversion too) and left
+// undrawn, and loading goes on, as in the program.
 bool load_pictures(const std::string& dir) {
     for (int i = 0; i < kAssetCount; ++i) {
         std::string name = asset_file_name(i);
-        std::string path = folder_path(dir, name);
         bmp_seen seen{};
-        bmp_image* image = bmp_open_seen(path.c_str(), &seen);
+        std::string why;
+        bmp_image* image = open_picture(folder_path(dir, name), &seen, &why);
         if (image == nullptr) {
-            std::string why = refusal_text(errno, seen);
             fprintf(stderr,
                     "zelt-assets: %s: refused: %s; the program stops loading here and shows "
                     "nothing\n",
@@ -50,8 +51,10 @@ bool load_pictures(const std::string& dir) {
         int converted = prepare_bitmap(image, asset_table[i].picture);
         bmp_close(image);
         if (converted != 0) {
-            fprintf(stderr, "zelt-assets: %s: cannot be converted for this screen\n", name.c_str());
-            return false;
+            fprintf(stderr,
+                    "zelt-assets: %s: not drawn: the program cannot convert it for this "
+                    "screen (see zelt-assets check)\n",
+                    name.c_str());
         }
     }
     return true;
@@ -112,6 +115,13 @@ int assets_preview(const std::string& dir, const std::string& out,
     if (screen_layout_for(screen, &fixed, &layout) != 0) {  // what the program maps, or refuses
         fprintf(stderr, "zelt-assets: a %ux%ux%u screen is too large to preview\n", screen.xres,
                 screen.yres, screen.bits_per_pixel);
+        return kExitUsage;
+    }
+    if (!screen_memory_holds(layout, fixed.smem_len)) {
+        fprintf(stderr,
+                "zelt-assets: smem=%u: the screen's memory is smaller than the program's mapping "
+                "of %llu bytes: the driver refuses it and the program shows nothing\n",
+                fixed.smem_len, static_cast<unsigned long long>(layout.map_bytes));
         return kExitUsage;
     }
     if (!prepare_output(out)) {

@@ -39,6 +39,11 @@ rgb_picture blend_onto(const rgba_picture& source, uint32_t background, int64_t*
 
 void fit_size(int32_t width, int32_t height, int32_t room_width, int32_t room_height,
               int32_t* fitted_width, int32_t* fitted_height) {
+    if (width <= room_width && height <= room_height) {
+        *fitted_width = width;  // what fits stays as drawn: a picture is never enlarged
+        *fitted_height = height;
+        return;
+    }
     // Compared in 64 bits: a tall, narrow source on a wide room gives a height far past 32
     // bits before the room cuts it down.
     const int64_t full_width_height = scaled_side(height, room_width, width);

@@ -12,9 +12,10 @@
 // fully opaque.
 rgb_picture blend_onto(const rgba_picture& source, uint32_t background, int64_t* blended);
 
-// The size a `width` x `height` picture gets when fitted to `room_width` x `room_height`: the
-// whole width, proportions kept, and no taller than the room (then narrower instead). Sides are
-// rounded to the nearest pixel and never below 1. All sizes at least 1.
+// The size a `width` x `height` picture gets when fitted to `room_width` x `room_height`: its
+// own when it fits the room; else shrunk, proportions kept, to the whole width, or, where that
+// would still be taller than the room, to the room's height. Sides are rounded to the nearest
+// pixel and never below 1. All sizes at least 1.
 void fit_size(int32_t width, int32_t height, int32_t room_width, int32_t room_height,
               int32_t* fitted_width, int32_t* fitted_height);
 

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <memory>
 
+#include "check/media_check.h"
+
 namespace {
 
 // libpng reports an error by calling this, which must not return: it keeps the message and
@@ -63,7 +65,10 @@ bool decode(png_structp png, png_infop info, FILE* file, rgba_picture* out,
     png_uint_32 w = png_get_image_width(png, info);
     png_uint_32 h = png_get_image_height(png, info);
     if (int64_t{w} * h > kPngMaxPixels) {
-        *why = "larger than " + std::to_string(kPngMaxPixels) + " pixels";
+        *why = std::to_string(w) + "x" + std::to_string(h) + " is " +
+               std::to_string(int64_t{w} * h) + " pixels, more than make takes (" +
+               std::to_string(kPngMaxPixels) +
+               "): export it smaller, at the screen's size or below";
         return false;
     }
     want_rgba8(png, info);
@@ -82,6 +87,26 @@ bool decode(png_structp png, png_infop info, FILE* file, rgba_picture* out,
     png_read_image(png, rows->data());
     png_read_end(png, nullptr);
     return true;
+}
+
+// What a file under a .png name is when it does not start with the PNG signature, named as
+// the media check names files under a .bmp name, with what to do instead.
+std::string not_png_text(int a, int b) {
+    const char* kind = file_kind(a, b);
+    if (kind == nullptr) {
+        return "not a PNG file (it does not start with the PNG signature)";
+    }
+    if (a == 0x89) {
+        return "cut short or damaged: it starts like a PNG file but not with its whole signature";
+    }
+    std::string text = std::string(kind) + ", not a PNG";
+    if (a == 'B' && b == 'M') {
+        return text + " (give it a .bmp name: make reads BMP sources with the program's reader)";
+    }
+    if (a == 0xFF) {
+        return text + " (export it as PNG)";
+    }
+    return text;
 }
 
 }  // namespace
@@ -107,9 +132,9 @@ bool png_load(const std::string& path, rgba_picture* out, std::string* why) {
         return false;
     }
     png_byte signature[8] = {};
-    if (fread(signature, 1, sizeof signature, file.get()) != sizeof signature ||
-        png_sig_cmp(signature, 0, sizeof signature) != 0) {
-        *why = "not a PNG file";
+    const size_t got = fread(signature, 1, sizeof signature, file.get());
+    if (got != sizeof signature || png_sig_cmp(signature, 0, sizeof signature) != 0) {
+        *why = not_png_text(got > 0 ? signature[0] : -1, got > 1 ? signature[1] : -1);
         return false;
     }
     png_structp png =
@@ -124,5 +149,8 @@ bool png_load(const std::string& path, rgba_picture* out, std::string* why) {
     std::vector<png_bytep> rows;
     bool ok = decode(png, info, file.get(), out, &rows, why);
     png_destroy_read_struct(&png, &info, nullptr);
+    if (!ok && *why == "Read Error") {  // libpng's words for a file that ends early
+        *why = "cut short: the file ends before its PNG data does (export it again)";
+    }
     return ok;
 }

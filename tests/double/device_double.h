@@ -13,7 +13,8 @@
 //   ZELT_DOUBLE_VISUAL       visual of the fixed description, a number (default: 2, true colour,
 //                            at 16 bits and more; 3, pseudo colour, below)
 //   ZELT_DOUBLE_SCREEN_FILE  regular file backing the screen memory (default: an anonymous
-//                            memory file of smem_len bytes, at least the packed screen)
+//                            memory file of smem_len bytes, or line_length x the virtual
+//                            height when smem_len is 0, at least the packed screen)
 //   ZELT_DOUBLE_LOG          event log, one line per event, appended atomically
 //   ZELT_DOUBLE_FAIL         open|ioctl|fixed|mmap|pan|pan-io|thread1|thread2: the one call
 //                            made to fail (ioctl: FBIOGET_VSCREENINFO, fixed:

@@ -34,11 +34,14 @@ bool fail_requested(const char* what) {
     return double_settings().fail == what;
 }
 
-// The screen memory: smem_len bytes, never less than the packed visible screen.
+// The screen memory: smem_len bytes, or where the driver does not say (0) line_length x the
+// virtual height; never less than the packed visible screen.
 uint64_t screen_bytes() {
     const fb_var_screeninfo& s = double_screen();
+    const fb_fix_screeninfo& f = double_fixed_screen();
     const uint64_t packed = static_cast<uint64_t>(s.xres) * s.yres * (s.bits_per_pixel / 8);
-    return std::max<uint64_t>(packed, double_fixed_screen().smem_len);
+    const uint64_t memory = f.smem_len != 0 ? f.smem_len : uint64_t{f.line_length} * s.yres_virtual;
+    return std::max(packed, memory);
 }
 
 // The access mode an open asked for, so that the tests can tell a read-only open.

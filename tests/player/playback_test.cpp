@@ -168,6 +168,8 @@ const playing_case kPlayingCases[] = {
     {"FixedDescriptionFails", "16x70x32:pitch=80:page=0,70", -1, "16x140", "fixed"},
     {"LineLengthZero", "16x70x32:pitch=0"},
     {"PageBeyondMemory", "16x70x32:page=0,70:smem=4480", -1, "16x140"},
+    // No memory size (smem_len 0: no line_length to work one out from): the first page only.
+    {"PageWithoutMemorySize", "16x70x32:pitch=0:page=0,70", -1, "16x140"},
     {"FieldsAllZero32", "16x70x32:0/0,0/0,0/0"},
 };
 

@@ -172,12 +172,14 @@ long screen_memory_bytes(const run_options& o) {
     if (!o.virtual_size.empty() && std::sscanf(o.virtual_size.c_str(), "%ux%u", &w, &h) == 2) {
         rows = h;
     }
-    // As the double works it out: smem_len (line_length x virtual height unless the test sets
-    // it), never less than the packed screen.
+    // As the double works it out: smem_len when the test sets one that is not 0, else
+    // line_length x virtual height; never less than the packed screen.
     uint64_t memory = uint64_t{d.line_length} * rows;
     for (const std::string& e : o.env) {
         if (e.rfind("ZELT_DOUBLE_SMEM=", 0) == 0) {
-            memory = std::strtoull(e.c_str() + std::strlen("ZELT_DOUBLE_SMEM="), nullptr, 10);
+            const uint64_t smem =
+                std::strtoull(e.c_str() + std::strlen("ZELT_DOUBLE_SMEM="), nullptr, 10);
+            memory = smem != 0 ? smem : memory;
         }
     }
     memory = std::max<uint64_t>(memory, packed_row_bytes(s) * s.yres);

@@ -130,6 +130,12 @@ TEST_F(ProbeTest, ReportsWhatThePlayerWillShow) {
          {"ok: memory: smem_len 8960 bytes holds the player's mapping of 8960 bytes\n",
           "ok: page: the shown page starts at (0,70), 4480 bytes into the screen memory; the "
           "player draws there\n"}},
+        {"line_length_zero",
+         "16x70x32:pitch=0",
+         {},
+         -1,
+         0,
+         {"--screen 16x70x32:16/8,8/8,0/8:pitch=0\n"}},
         {"console_bound",
          "16x70x32",
          {"ZELT_DOUBLE_VTCONSOLE=@consoles"},
@@ -150,6 +156,23 @@ TEST_F(ProbeTest, ReportsWhatThePlayerWillShow) {
           "another page is shown",
           wrong + "screen memory smaller than the shown page; another page shown\n",
           "--screen 16x70x32:16/8,8/8,0/8:page=0,70:smem=4480\n"}},
+        // No memory size: the player keeps to the first page and maps no more than it.
+        {"page_without_memory_size",
+         "16x70x32:page=0,70",
+         {"ZELT_DOUBLE_VIRTUAL=16x140", "ZELT_DOUBLE_SMEM=0"},
+         -1,
+         1,
+         {"wrong: memory: smem_len 0 (not given): with no memory size to hold the shown page "
+          "(8960 bytes), the player keeps to packed rows from offset 0 and maps 4480 bytes\n",
+          wrong + "screen memory size not given; another page shown\n",
+          "--screen 16x70x32:16/8,8/8,0/8:page=0,70\n"}},
+        {"direct_colour",
+         "16x70x32",
+         {"ZELT_DOUBLE_VISUAL=4"},
+         -1,
+         1,
+         {wrong + "not true colour\n",
+          "host preview: none: the driver reads pixel values through a colour map"}},
         {"fields_all_zero",
          "16x70x32:0/0,0/0,0/0",
          {},
@@ -212,7 +235,8 @@ TEST_F(ProbeTest, ReportsWhatThePlayerWillShow) {
          1,
          {"wrong: memory: smem_len 4000 bytes is smaller than the player's mapping of 4480 bytes: "
           "the driver refuses the mapping",
-          wrong + "screen memory too small\n"}},
+          wrong + "screen memory too small\n",
+          "host preview: none: the player cannot map this screen, so it shows nothing"}},
         // Last two: they break the shared media folder. A frame cut short still loads, partly
         // black: the 4-bit, top-down zeltani02.bmp keeps 100 of its 240 bytes of pixel data.
         {"frame_cut_short",

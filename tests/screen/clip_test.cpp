@@ -26,7 +26,8 @@ struct clip_case {
     int64_t mapping_bytes = -1;  // -1: exactly the screen
 };
 
-// Bytes per screen position: 4, 3, 2 for the drawn depths, single bytes otherwise.
+// Bytes per screen position: 4, 3, 2 for the drawn depths; single bytes for the record of a
+// depth that is not drawn.
 int32_t position_bytes(uint32_t bpp) {
     return bpp == 32 ? 4 : bpp == 24 ? 3 : bpp == 16 ? 2 : 1;
 }
@@ -104,8 +105,8 @@ INSTANTIATE_TEST_SUITE_P(
         clip_case{"mapping_ends_inside_row", 80, 60, 32, 20, 60, 50, 10, 19, 20,
                   80 * 4 * 29 + 50 * 4 + 79},
         clip_case{"mapping_before_position", 80, 60, 32, 20, 5, 0, 40, 0, 0, 80 * 4 * 40},
-        // Depths that are not packed count positions in single bytes.
-        clip_case{"eight_bit_positions", 80, 60, 8, 100, 5, 10, 10, 5, 70}),
+        // A depth that is not drawn: nothing is written, whatever the record holds.
+        clip_case{"eight_bit_draws_nothing", 80, 60, 8, 100, 5, 10, 10, 0, 0}),
     [](const ::testing::TestParamInfo<clip_case>& info) { return info.param.name; });
 
 class BrokenRecordTest : public ::testing::Test {

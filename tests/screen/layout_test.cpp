@@ -17,12 +17,14 @@ struct layout_case {
     int result;  // 0, or the errno of a screen that cannot be mapped
     uint64_t pitch, origin, map_bytes;
     screen_basis basis;
+    uint64_t page_end = 0;  // where the shown page ends; given where the player does not follow it
 };
 
 const layout_case kCases[] = {
     {"packed", 720, 1280, 32, 0, 0, true, 2880, 3686400, 0, 2880, 0, 3686400, screen_basis::driver},
+    // Without a fixed description, as with one that says nothing: packed rows from offset 0.
     {"no_fixed_description", 720, 1280, 32, 0, 1280, false, 0, 0, 0, 2880, 0, 3686400,
-     screen_basis::no_fixed},
+     screen_basis::no_memory_size, 7372800},
     // 1366 px at 16 bits in rows of 1376 px: the last row ends at its last pixel.
     {"padded_rows", 1366, 768, 16, 0, 0, true, 2752, 0, 0, 2752, 0, 767 * 2752 + 2732,
      screen_basis::driver},
@@ -30,14 +32,17 @@ const layout_case kCases[] = {
     {"second_page", 16, 70, 32, 0, 70, true, 64, 8960, 0, 64, 4480, 8960, screen_basis::driver},
     {"page_at_x_offset", 16, 70, 32, 8, 0, true, 96, 6720, 0, 96, 32, 6720, screen_basis::driver},
     {"page_beyond_memory", 16, 70, 32, 0, 70, true, 64, 8959, 0, 64, 0, 4480,
-     screen_basis::beyond_memory},
+     screen_basis::beyond_memory, 8960},
+    // A driver that does not say how much memory it has: never mapped past the first page.
+    {"page_without_memory_size", 16, 70, 32, 0, 70, true, 0, 0, 0, 64, 0, 4480,
+     screen_basis::no_memory_size, 8960},
     {"depth_below_a_byte", 20, 10, 4, 0, 0, true, 10, 100, EINVAL, 0, 0, 0, screen_basis::driver},
     {"no_width", 0, 10, 32, 0, 0, true, 0, 0, EINVAL, 0, 0, 0, screen_basis::driver},
     {"beyond_int_max", 16384, 32768, 32, 0, 0, true, 65536, 0, EOVERFLOW, 65536, 0, 1ULL << 31,
      screen_basis::driver},
-    // Offsets no driver gives must not wrap around into a mapping that looks small.
-    {"offsets_past_64_bits", 16, 70, 32, 0xFFFFFFFF, 0xFFFFFFFF, true, 0xFFFFFFFF, 0, EOVERFLOW,
-     0xFFFFFFFF, UINT64_MAX, UINT64_MAX, screen_basis::driver},
+    // Offsets no driver gives must not wrap around into a page that looks small.
+    {"offsets_past_64_bits", 16, 70, 32, 0xFFFFFFFF, 0xFFFFFFFF, true, 0xFFFFFFFF, 0xFFFFFFFF, 0,
+     64, 0, 4480, screen_basis::beyond_memory, UINT64_MAX},
 };
 
 TEST(ScreenLayout, FollowsTheDriverWhereItsMemoryHoldsTheShownPage) {
@@ -63,6 +68,7 @@ TEST(ScreenLayout, FollowsTheDriverWhereItsMemoryHoldsTheShownPage) {
             EXPECT_EQ(layout.origin, c.origin);
             EXPECT_EQ(layout.basis, c.basis);
         }
+        EXPECT_EQ(layout.page_end, c.basis == screen_basis::driver ? c.map_bytes : c.page_end);
     }
 }
 
