@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "player/playback.h"
+#include "screen/kms.h"
 #include "screen/screen.h"
 
 namespace {
@@ -25,8 +26,10 @@ bool shell_present() {
 // whatever was acquired, for screen_release() to undo.
 bool connect_screen() {
     if (screen_open() < 0) {
+        const bool missing = errno == ENOENT;
         perror("fb0 dev open");
-        return false;
+        // No framebuffer device at all: the display may still be reached through KMS.
+        return missing && kms_connect();
     }
     if (screen_describe() < 0) {
         perror("fb0 dev ioctl");

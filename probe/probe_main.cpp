@@ -3,6 +3,7 @@
 // pictures right there, and if not, what the person will see and why. Looks only: opens the
 // framebuffer read-only and maps nothing, reads the pictures as the player does, runs no
 // command (the shell is only asked whether it exists, `start` only looked for).
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -10,6 +11,7 @@
 #include "check/media_check.h"
 #include "check/screen_format.h"
 #include "probe/probe_console.h"
+#include "probe/probe_kms.h"
 #include "probe/probe_screen.h"
 #include "probe/probe_shell.h"
 
@@ -24,18 +26,19 @@ constexpr char kHelp[] =
     "\n"
     "Run on the device (as root) to learn whether zelt-animation will show its pictures there.\n"
     "Reports the framebuffer /dev/graphics/fb0 (depth, row pitch, memory, visible page,\n"
-    "channel order, visual) against the screen the player assumes, checks the pictures in\n"
+    "channel order, visual) against the screen the player assumes, or where there is none,\n"
+    "the KMS display the player would take (/dev/dri/card0 to card7); checks the pictures in\n"
     "/ZELT/media/ with the player's reader, and whether a shell and a `start` command exist.\n"
     "Then a verdict line and the host command that previews what this device will show,\n"
     "  zelt-assets preview DIR OUT --screen VALUE\n"
     "or, where the preview cannot (a depth not drawn, a mapping refused, a colour map),\n"
     "\"host preview: none:\" and why.\n"
     "Safe while Android's UI is up: the device is opened read-only and never mapped, written,\n"
-    "panned or switched to another mode; no command is run.\n"
+    "panned or switched to another mode (a KMS card is only asked); no command is run.\n"
     "\n"
     "Exit status: 0 the player will load every picture and show them as intended; 1 it will\n"
-    "run, but the screen will be wrong or loading will stop; 2 there is no framebuffer to look\n"
-    "at, or a usage error.\n";
+    "run, but the screen will be wrong or loading will stop; 2 there is no framebuffer or KMS\n"
+    "display to look at, or a usage error.\n";
 
 // The host command that shows what this screen will display, when the preview can draw it.
 void print_preview_command(const probe_screen& s) {
@@ -62,15 +65,24 @@ void print_preview_command(const probe_screen& s) {
 int probe() {
     std::printf("zelt-probe: what zelt-animation will do on this device\n");
     std::string faults;
-    const probe_screen screen = probe_read_screen();
+    probe_screen screen = probe_read_screen();
+    // No framebuffer device at all: the player looks for a KMS display, and so does the probe.
+    const bool kms = screen.failed == probe_step::open && screen.error == ENOENT;
+    if (kms) {
+        screen = probe_kms_screen();
+    }
     if (screen.failed != probe_step::none) {
-        probe_report_unreadable(screen);
+        if (!kms) {
+            probe_report_unreadable(screen);
+        }
         // Without the variable description the player stops before loading; without the fixed
         // one the probe cannot tell what the screen will show.
         std::printf("pictures: not checked\n");
-    } else {
+    } else if (!kms) {
         probe_judge_screen(screen, &faults);
         probe_note_consoles();
+    }
+    if (screen.failed == probe_step::none) {
         std::printf("pictures in /ZELT/media/, opened with the player's reader:\n");
         std::string picture_fault;
         if (assets_check("", screen.var, &picture_fault) != kExitPlays) {
@@ -83,7 +95,8 @@ int probe() {
         std::fputs(screen.failed == probe_step::describe_fixed
                        ? "verdict: cannot tell: the driver does not give its row pitch, memory "
                          "size and visual\n"
-                       : "verdict: cannot look at a framebuffer: the player shows nothing here\n",
+                       : "verdict: cannot look at a framebuffer or a KMS display: the player "
+                         "shows nothing here\n",
                    stdout);
         return kExitCannotLook;
     }

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "screen/kms.h"
+
 int fbfd = -1;
 fb_var_screeninfo fbvar = {};
 fb_fix_screeninfo fbfix = {};
@@ -71,6 +73,10 @@ int screen_map() {
 }
 
 void screen_present() {
+    if (kms_held()) {
+        kms_present();
+        return;
+    }
     // A copy: the request may write the description back, and fbvar stays as first read.
     fb_var_screeninfo shown = fbvar;
     if (ioctl(fbfd, FBIOPAN_DISPLAY, &shown) < 0 && errno != EINVAL && !pan_reported) {
@@ -80,6 +86,10 @@ void screen_present() {
 }
 
 void screen_release() {
+    if (kms_held()) {
+        kms_release();
+        return;
+    }
     if (fbmem != nullptr) {
         munmap(fbmem, static_cast<size_t>(buffersize));
         fbmem = nullptr;

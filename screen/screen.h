@@ -30,6 +30,8 @@ int screen_map();  // maps buffersize bytes of the device from offset 0 into fbm
 // Tells the driver that the shown page holds a new picture: FBIOPAN_DISPLAY with fbvar as the
 // driver returned it, so the page does not move. Panels that show the memory only when asked
 // need it; a driver without panning refuses (EINVAL), which is fine. Any other failure is
-// reported once per run ("fb0 dev pan"). Called by the UI thread after each cycle's drawing.
+// reported once per run ("fb0 dev pan"). On the KMS display: kms_present(). Called by the UI
+// thread after each cycle's drawing.
 void screen_present();
-void screen_release();  // unmaps fbmem if mapped, then closes fbfd if open
+void screen_release();  // unmaps fbmem if mapped, then closes fbfd if open (the KMS display:
+                        // kms_release)

@@ -5,7 +5,8 @@
 # The examples run the real tools. build/ here is the repository's build/. What needs a device
 # runs under the device double (tests/double/):
 #   device SCREEN [VIRTUAL]   describes the device's framebuffer for the next adb commands
-#                             (ZELT_DOUBLE_SCREEN and ZELT_DOUBLE_VIRTUAL)
+#                             (ZELT_DOUBLE_SCREEN and ZELT_DOUBLE_VIRTUAL); kms:WxH: no
+#                             framebuffer, a KMS card whose display prefers WxH (ZELT_DOUBLE_KMS)
 #   adb shell 'COMMAND'       runs COMMAND on that "device": /data/local/tmp/zelt-probe is
 #                             build/zelt-probe with the double preloaded, /ZELT/media/ holds the
 #                             sample pictures and `start` is in /system/bin on PATH. Paths in
@@ -33,6 +34,9 @@ adb() {
     local command=${2//\/data\/local\/tmp\/zelt-probe/"$PWD/build/zelt-probe"}
     command=${command//"$PWD/build/zelt-probe"/"LD_PRELOAD=$PWD/build/tests/double/zelt-double.so $PWD/build/zelt-probe"}
     local settings=(ZELT_DOUBLE_SCREEN="$zelt_screen" ZELT_DOUBLE_MEDIA="$zelt_device/ZELT/media")
+    if [ "${zelt_screen#kms:}" != "$zelt_screen" ]; then
+        settings=(ZELT_DOUBLE_KMS="${zelt_screen#kms:}" ZELT_DOUBLE_MEDIA="$zelt_device/ZELT/media")
+    fi
     if [ -n "$zelt_virtual" ]; then
         settings+=(ZELT_DOUBLE_VIRTUAL="$zelt_virtual")
     fi

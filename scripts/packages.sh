@@ -5,6 +5,9 @@
 # (the ARM suites too). The ARM suites add their cross compilers and qemu-user (scripts/cross-suite).
 ZELT_PACKAGES="cmake make g++ clang clang-format googletest libgtest-dev libgmock-dev
 libbenchmark-dev libstb-dev libpng-dev python3-pil imagemagick"
+# The kernel's DRM uapi headers: Debian's native linux-libc-dev leaves them out, the cross
+# package for the host's own architecture has them (cmake/drm-uapi.cmake).
+ZELT_PACKAGES+=" linux-libc-dev-$(dpkg --print-architecture 2>/dev/null || echo amd64)-cross"
 
 # Installs those of the given packages (default: all of ZELT_PACKAGES) that are missing.
 zelt_install_missing() {

@@ -37,6 +37,14 @@
 //                            reserve far more; qemu-user accepts it and ignores it
 //   ZELT_DOUBLE_WATCH        "X,Y": log every change of the 32-bit pixel at (X, Y) of the shown
 //                            page while the screen is mapped ("watch 0xAARRGGBB")
+//   ZELT_DOUBLE_KMS          "WxH": "/dev/dri/card0" is a KMS card whose connected display
+//                            prefers that mode (double_kms.cpp); unset: no /dev/dri/card* exists
+//   ZELT_DOUBLE_KMS_PITCH    row pitch of its dumb buffers (default: W x 4 rounded up to 64)
+//   ZELT_DOUBLE_KMS_FAIL     the card's one failing step: resources, connector (none
+//                            connected), mode (none offered), crtc (none usable), getcrtc,
+//                            create, addfb2 (ADDFB still works), addfb (both), map (MAP_DUMB),
+//                            mmap, held (another program is master: SETCRTC answers EACCES),
+//                            dirtyfb (ENOSYS: the display scans the buffer itself)
 // Threads: the first thread created is "ui", the second "worker"; every other is "other" and
 // the main thread is "main". Each created thread logs "thread ROLE id=N" with its own
 // pthread_self() as it starts.
@@ -94,6 +102,18 @@ const uint8_t* double_panel_picture(const uint8_t* memory, size_t length);
 // Starts and stops the watcher of ZELT_DOUBLE_WATCH over the screen mapping.
 void double_watch_start(uint8_t* mapping, size_t length);
 void double_watch_stop();
+
+// The KMS card (double_kms.cpp): whether `path` is a /dev/dri/card* and `fd` the open card; the
+// card's open, requests, mapping at `offset`, unmapping (false: not the card's mapping) and
+// close; and a copy of what its display shows into `path` (false: it shows nothing of ours).
+bool double_kms_path(const char* path);
+bool double_kms_card(int fd);
+int double_kms_open(const char* path, int flags);
+int double_kms_ioctl(unsigned long request, void* arg);
+void* double_kms_map(size_t length, int prot, int flags, uint64_t offset);
+bool double_kms_unmap(void* addr, size_t length);
+void double_kms_close(int fd);
+bool double_kms_save(const char* path);
 
 // Rewrites a path under "/ZELT/media/" into the media folder, and one under
 // "/sys/class/vtconsole/" into the console folder. Returns `path` itself when it is not such a

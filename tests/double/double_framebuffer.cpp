@@ -96,6 +96,9 @@ int open_common(Open real, const char* path, int flags, mode_t mode) {
     if (path != nullptr && std::strcmp(path, kFramebufferPath) == 0) {
         return open_screen(flags);
     }
+    if (double_kms_path(path)) {
+        return double_kms_open(path, flags);
+    }
     std::string storage;
     return real(double_media_path(path, &storage), flags, mode);
 }
@@ -115,6 +118,9 @@ const char* prot_text(int prot) {
 
 template <typename Map, typename Offset>
 void* map_common(Map real, void* addr, size_t length, int prot, int flags, int fd, Offset offset) {
+    if (double_kms_card(fd)) {
+        return double_kms_map(length, prot, flags, static_cast<uint64_t>(offset));
+    }
     if (!is_fb(fd)) {
         return real(addr, length, prot, flags, fd, offset);
     }
@@ -142,6 +148,9 @@ void* map_common(Map real, void* addr, size_t length, int prot, int flags, int f
 
 bool double_save_screen(const char* path) {
     const auto real_open = DOUBLE_REAL(open);
+    if (double_kms_save(path)) {
+        return true;
+    }
     const void* addr = g_map_addr.load();
     const size_t length = g_map_length.load();
     if (addr == nullptr) {
@@ -193,6 +202,9 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
     va_start(args, request);
     void* arg = va_arg(args, void*);
     va_end(args);
+    if (double_kms_card(fd)) {
+        return double_kms_ioctl(request, arg);
+    }
     if (!is_fb(fd)) {
         return real(fd, request, arg);
     }
@@ -243,6 +255,8 @@ int munmap(void* addr, size_t length) noexcept {
     if (screen) {
         double_watch_stop();  // before the memory it reads goes away
         double_log("munmap fb length=%zu", length);
+    } else if (double_kms_unmap(addr, length)) {
+        // the card's dumb buffer
     } else if (addr == MAP_FAILED) {
         // Unmapping the failure value of a mapping: a fault of the program, made visible.
         double_log("munmap MAP_FAILED length=%zu", length);
@@ -257,6 +271,7 @@ int close(int fd) {
     if (screen) {
         double_log("close fb");
     }
+    double_kms_close(fd);
     return real(fd);
 }
 

@@ -44,6 +44,16 @@ run_options device(const char* screen, const char* fail = "", bool shell = true)
     return o;
 }
 
+// Where fb0 does not exist the program looks for a KMS card: here there is none.
+std::vector<std::string> without_cards(std::vector<std::string> before) {
+    for (int card = 0; card < 8; ++card) {
+        before.push_back("open /dev/dri/card" + std::to_string(card) + " failed (no card)");
+    }
+    before.push_back(kHandOff);
+    return before;
+}
+const char kNoCard[] = "kms card: /dev/dri/card0: No such file or directory\n";
+
 struct failure_case {
     const char* name;
     run_options options;
@@ -60,16 +70,12 @@ const failure_case kFailureCases[] = {
      kStartLine,
      "sh: No such file or directory\n",
      {"system NULL -> 0", kHandOff}},
-    {"DeviceCannotBeOpened",
-     device("20x10x32", "open"),
-     kStartLine,
-     "fb0 dev open: No such file or directory\n",
-     {kShellAsked, "open /dev/graphics/fb0 failed (injected)", kHandOff}},
-    {"NoDevice",
-     device(""),
-     kStartLine,
-     "fb0 dev open: No such file or directory\n",
-     {kShellAsked, "open /dev/graphics/fb0 failed (no screen)", kHandOff}},
+    {"DeviceCannotBeOpened", device("20x10x32", "open"), kStartLine,
+     std::string("fb0 dev open: No such file or directory\n") + kNoCard,
+     without_cards({kShellAsked, "open /dev/graphics/fb0 failed (injected)"})},
+    {"NoDevice", device(""), kStartLine,
+     std::string("fb0 dev open: No such file or directory\n") + kNoCard,
+     without_cards({kShellAsked, "open /dev/graphics/fb0 failed (no screen)"})},
     {"DescriptionFails",
      device("20x10x32", "ioctl"),
      kStartLine,

@@ -214,9 +214,20 @@ TEST_F(ProbeTest, ReportsWhatThePlayerWillShow) {
          {},
          -1,
          2,
-         {"framebuffer /dev/graphics/fb0: cannot be opened: No such file or directory\n",
-          "the player reports \"fb0 dev open: No such file or directory\"",
-          "verdict: cannot look at a framebuffer"}},
+         {"framebuffer /dev/graphics/fb0: does not exist: the player looks for a KMS display",
+          "the player reports \"kms card: /dev/dri/card0: No such file or directory\"",
+          "verdict: cannot look at a framebuffer or a KMS display"}},
+        // No fb0, a KMS card: the display the player takes, looked at read-only.
+        {"kms_display",
+         "",
+         {"ZELT_DOUBLE_KMS=16x70"},
+         -1,
+         0,
+         {"  connector HDMI-A-1 (id 31): disconnected, 0 modes\n  connector Virtual-1 (id 33): "
+          "connected, 2 modes, the player's 16x70@60\nkms display: /dev/dri/card0, connector "
+          "Virtual-1 (id 33), mode 16x70@60, crtc 40\n",
+          "stop Android's UI first\n", "verdict: plays as intended",
+          "--screen 16x70x32:16/8,8/8,0/8\n"}},
         {"memory_smaller_than_the_mapping",
          "16x70x32",
          {"ZELT_DOUBLE_SMEM=4000"},
@@ -284,6 +295,12 @@ TEST_F(ProbeTest, ReportsWhatThePlayerWillShow) {
                 EXPECT_THAT(e, testing::EndsWith(" flags=rdonly"));
             }
             EXPECT_EQ(e.rfind("mmap", 0), std::string::npos) << e;
+            if (e.rfind("open /dev/dri/card0 flags=", 0) == 0) {
+                EXPECT_THAT(e, testing::EndsWith("=rdonly"));
+            }
+            for (const char* change : {"SETCRTC", "CREATE_DUMB", "ADDFB"}) {
+                EXPECT_THAT(e, testing::Not(HasSubstr(change)));
+            }
             EXPECT_EQ(e.rfind("system \"", 0), std::string::npos) << e;
         }
         EXPECT_FALSE(fs::exists(bin_ + "/ran"));

@@ -36,6 +36,7 @@ DUMP_TIMEOUT_S = 60  # for the dumps to show every cycle whole
 DUMP_GAP_S = 0.15  # the program draws without a back buffer: a dump may catch half a cycle
 QMP_TIMEOUT_S = 30  # for any one answer of the QEMU monitor
 VFB_CASE_S = 30  # what each vfb case adds to the boot of the machine without a GPU
+KMS_ROUND_S = 12  # how long each player run on KMS plays before the machine's /init kills it
 
 # The vfb cases: xres, yres, bits per pixel, yres_virtual. vfb pads rows to 32 bits (113 pixels:
 # 228 bytes at 16 bits, 340 at 24) and puts red first at 24 and 32 bits; the last case shows the
@@ -223,9 +224,14 @@ def check_probe_numbers(lines, fb0):
 def check_probe(lines, fb0, args):
     """zelt-probe exits 0, reports the sizes, row length and depth the kernel publishes, and
     its host preview command draws the very screens this display showed (the expected ones)."""
-    problems = check_probe_numbers(lines, fb0)
+    return check_probe_numbers(lines, fb0) + check_probe_preview(lines, args, "probe-preview")
+
+
+def check_probe_preview(lines, args, folder):
+    """The host preview command the probe printed draws the expected screens (into FOLDER)."""
+    problems = []
     value = probe_preview(lines)
-    preview_dir = os.path.join(args.work, "probe-preview")
+    preview_dir = os.path.join(args.work, folder)
     command = ["build/zelt-assets", "preview", args.media, preview_dir, "--screen"]
     if not value or subprocess.run(command + [value],
                                    stdout=subprocess.DEVNULL).returncode != 0:
@@ -354,6 +360,46 @@ def watch_cycles(machine, expected, work):
     return cycles, count
 
 
+def kms_rounds(args, expected):
+    """Boots with the virtio display and the kernel's fbdev emulation off, runs the probe, then
+    the player twice (the first killed); returns the console's text and, per round, the cycles
+    first seen and the number of dumps."""
+    work = os.path.join(args.work, "kms")
+    append = "zelt.fbdev=off zelt.kms_seconds=%d" % KMS_ROUND_S
+    machine = Machine(args, "probe,kms", args.screen, work, append=append)
+    rounds = []
+    try:
+        for n in (1, 2):
+            if machine.wait_for(r"^== playing %d$" % n, BOOT_TIMEOUT_S + KMS_ROUND_S):
+                rounds.append(watch_cycles(machine, expected, work))
+        machine.wait_for(r"^== done$", KMS_ROUND_S + 10)
+    finally:
+        machine.stop()
+    return machine, rounds
+
+
+def check_kms(args, lines, rounds):
+    """Both rounds printed the mode's description and the display's line, gave no KMS report
+    but fb0's, and their dumps showed every cycle whole."""
+    w, h = args.screen
+    problems = []
+    for n in (1, 2):
+        section = "\n".join(lines).split("== round %d\n" % n, 1)[1:] or [""]
+        played = section[0].split("\n== ")[0].split("\n")
+        if not set(description(w, h, (w, h), 32)) <= set(played):
+            problems.append("round %d: no %dx%d 32-bit description" % (n, w, h))
+        if not any(line.startswith("kms display: /dev/dri/card0") for line in played):
+            problems.append("round %d: no 'kms display' line" % n)
+        problems += ["round %d: %s" % (n, line) for line in played if line.startswith("kms ")
+                     and not line.startswith("kms display: ")]
+    for n, (cycles, count) in enumerate(rounds, 1):
+        if len(cycles) < 6:
+            problems.append("round %d: %d dumps showed only cycles %s whole" % (n, count, cycles))
+    if len(rounds) < 2:
+        problems.append("only %d of 2 rounds started playing" % len(rounds))
+    return problems
+
+
 def test(args):
     w, h = args.screen
     # A 32-bit screen keeps 8 bits of each channel: its colours are the RGB values.
@@ -414,6 +460,18 @@ def test(args):
     for case in cases:
         for name, problems in check_vfb(case, step_lines(text, vfb_step(case)), disk, args):
             check(name, problems, machine.console)
+
+    # With the GPU but no fbdev emulation: the player on KMS, killed once and run again.
+    if args.media:
+        machine, rounds = kms_rounds(args, expected)
+        text = machine.text()
+        check("%s plays on KMS without fb0: every cycle whole in both rounds (%s); killed, it "
+              "took the display again" % (args.target, [c for c, _ in rounds]),
+              check_kms(args, step_lines(text, "kms"), rounds), machine.console)
+        check("%s KMS probe exits 0, its preview draws what the display showed" % args.target,
+              check_probe_preview(step_lines(text, "probe"), args, "probe-preview-kms")
+              + ([] if "== exit status 0" in step_lines(text, "probe") else ["exit status not 0"]),
+              machine.console)
     return 0 if all(results) else 1
 
 
