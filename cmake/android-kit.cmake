@@ -83,4 +83,5 @@ find_program(ZELT_QEMU ${ZELT_QEMU_NAME})
 if(NOT ZELT_QEMU)
     set(ZELT_QEMU /usr/bin/${ZELT_QEMU_NAME})
 endif()
-set(CMAKE_CROSSCOMPILING_EMULATOR ${ZELT_QEMU})
+# GoogleTest's temporary folder on Android, /data/local/tmp/, is not on the workstation.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${ZELT_QEMU} -E TEST_TMPDIR=/tmp/)
