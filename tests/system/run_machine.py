@@ -347,6 +347,25 @@ def watch_cycles(machine, expected, work):
     return cycles, count
 
 
+def check_bionic(args, expected, check):
+    """The program built against bionic on the same display: its hand-off through bionic's own
+    system(), which runs /system/bin/sh, then its play, every cycle's screen exact."""
+    machine = Machine(args, "bionic-missing,bionic-play", args.screen, args.work)
+    try:
+        started = machine.wait_for(r"ui_thread_function\(\) \d+ started")
+        cycles, count = watch_cycles(machine, expected, args.work) if started else ([], 0)
+    finally:
+        machine.stop()
+    text = machine.text()
+    check("%s bionic missing picture, handed off through /system/bin/sh" % args.target,
+          check_hand_off(step_lines(text, "bionic-missing"), "bmp_open: No such file or directory"),
+          machine.console)
+    problems = [] if len(cycles) == len(expected) else [
+        "%d dumps showed only cycles %s whole" % (count, cycles)]
+    check("%s bionic plays: %d dumps equal every cycle, first seen in the order %s"
+          % (args.target, count, cycles), problems, machine.console)
+
+
 def test(args):
     w, h = args.screen
     # A 32-bit screen keeps 8 bits of each channel: its colours are the RGB values.
@@ -384,6 +403,9 @@ def test(args):
         check("%s probe agrees with the kernel's fb0, its preview with the display"
               % args.target,
               check_probe(step_lines(text, "probe"), fb0, args), machine.console)
+
+    if args.bionic:
+        check_bionic(args, expected, check)
 
     # Without a GPU: first no framebuffer at all, then (--vfb) the kernel's virtual one in each
     # case's mode, its memory copied to a disk slot per dump.
@@ -442,6 +464,8 @@ def main():
     parser.add_argument("--vfb", action="store_true",
                         help="with --probe: the initramfs has vfb.ko and fbmode; play VFB_CASES")
     parser.add_argument("--frames", type=int, default=12)
+    parser.add_argument("--bionic", action="store_true",
+                        help="test: also the bionic build, zelt-animation-bionic, on the display")
     args = parser.parse_args()
     if args.vfb and not args.media:
         parser.error("--vfb needs --probe MEDIA")
