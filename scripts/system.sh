@@ -189,6 +189,7 @@ system_bionic() {
             "the bionic program is not tried"
         return 1
     fi
+    # shellcheck disable=SC2046 # the package list is split on purpose
     zelt_install_missing $(cross_suite_packages "$preset")
     cmake --preset "$preset" -B "build-system-$preset" -DZELT_BUILD_TESTS=OFF >/dev/null
     cmake --build "build-system-$preset" -j 2 --target zelt-animation >/dev/null
