@@ -226,7 +226,8 @@ void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset)
     return map_common(real, addr, length, prot, flags, fd, offset);
 }
 
-void* mmap64(void* addr, size_t length, int prot, int flags, int fd, off64_t offset) DOUBLE_NOTHROW {
+void* mmap64(void* addr, size_t length, int prot, int flags, int fd,
+             off64_t offset) DOUBLE_NOTHROW {
     const auto real = DOUBLE_REAL(mmap64);
     return map_common(real, addr, length, prot, flags, fd, offset);
 }
