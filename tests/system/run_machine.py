@@ -347,15 +347,23 @@ def watch_cycles(machine, expected, work):
     return cycles, count
 
 
-def check_bionic(args, expected, check):
-    """The program built against bionic on the same display: its hand-off through bionic's own
-    system(), which runs /system/bin/sh, then its play, every cycle's screen exact."""
-    machine = Machine(args, "bionic-missing,bionic-play", args.screen, args.work)
+def play_and_watch(args, steps, expected):
+    """Boots with the display and runs `steps`, the last of which plays; dumps the display until
+    it showed every cycle whole. Returns the stopped machine, the cycles in the order first seen
+    and the number of dumps."""
+    machine = Machine(args, steps, args.screen, args.work)
     try:
         started = machine.wait_for(r"ui_thread_function\(\) \d+ started")
         cycles, count = watch_cycles(machine, expected, args.work) if started else ([], 0)
     finally:
         machine.stop()
+    return machine, cycles, count
+
+
+def check_bionic(args, expected, check):
+    """The program built against bionic on the same display: its hand-off through bionic's own
+    system(), which runs /system/bin/sh, then its play, every cycle's screen exact."""
+    machine, cycles, count = play_and_watch(args, "bionic-missing,bionic-play", expected)
     text = machine.text()
     check("%s bionic missing picture, handed off through /system/bin/sh" % args.target,
           check_hand_off(step_lines(text, "bionic-missing"), "bmp_open: No such file or directory"),
@@ -378,12 +386,7 @@ def test(args):
               % (name, "; ".join(problems), console))
 
     steps = ("probe," if args.media else "") + "missing,play"
-    machine = Machine(args, steps, (w, h), args.work)
-    try:
-        started = machine.wait_for(r"ui_thread_function\(\) \d+ started")
-        cycles, count = watch_cycles(machine, expected, args.work) if started else ([], 0)
-    finally:
-        machine.stop()
+    machine, cycles, count = play_and_watch(args, steps, expected)
     text = machine.text()
     fb0 = dict(re.findall(r"^== fb0 (\S+) (.*)$", text, re.M))
     virtual = [int(v) for v in fb0.get("virtual_size", "0,0").split(",")]
