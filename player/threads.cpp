@@ -27,6 +27,7 @@ void* ui_thread_function(void*) {
     int i = 0;
     while (EXIT_RECOVERY.load() == 0) {
         draw_cycle(i);
+        screen_present();  // what the cycle drew is what the panel shows while the thread sleeps
         usleep(kFramePeriodUs);
         i = (i + 1) % kFrameCount;
     }

@@ -18,8 +18,9 @@ extern std::atomic<int> EXIT_RECOVERY;
 
 // Body of the UI thread, the only writer of the screen while it runs: clears the mapped screen
 // once, then until EXIT_RECOVERY is set draws the title at its position and the next frame over
-// it, and sleeps one frame period. Reads the prepared pictures and the screen state, which the
-// main thread finished writing before creating it. The argument is not used; returns null.
+// it, tells the driver (screen_present), and sleeps one frame period. Reads the prepared pictures
+// and the screen state, which the main thread finished writing before creating it. The argument is
+// not used; returns null.
 void* ui_thread_function(void* unused);
 
 // Body of the worker thread: announces itself, then sleeps in idle steps and never returns.

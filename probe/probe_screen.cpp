@@ -355,6 +355,11 @@ void probe_judge_screen(const probe_screen& s, std::string* faults) {
         // Where rows, page and channels lie matters only where the player draws.
         judge_rows(v, f, layout, faults);
         judge_page(v, layout, faults);
+        // The probe itself only reads; what it says here is what the player does.
+        std::printf(
+            "ok: present: the player pans to the shown page after each cycle "
+            "(FBIOPAN_DISPLAY), so a panel that shows the memory only when told shows each "
+            "frame\n");
         if (v.bits_per_pixel == 16) {
             judge_packed_channels(v, faults);
         } else {

@@ -19,6 +19,9 @@ namespace {
 
 constexpr const char* kFramebufferPath = "/dev/graphics/fb0";
 
+// Set once the pan has failed for a reason worth a report; touched by the UI thread alone.
+bool pan_reported = false;
+
 }  // namespace
 
 int screen_open() {
@@ -65,6 +68,15 @@ int screen_map() {
     }
     fbmem = static_cast<uint8_t*>(mapping);
     return 0;
+}
+
+void screen_present() {
+    // A copy: the request may write the description back, and fbvar stays as first read.
+    fb_var_screeninfo shown = fbvar;
+    if (ioctl(fbfd, FBIOPAN_DISPLAY, &shown) < 0 && errno != EINVAL && !pan_reported) {
+        perror("fb0 dev pan");
+        pan_reported = true;
+    }
 }
 
 void screen_release() {

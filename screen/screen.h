@@ -25,5 +25,10 @@ int screen_describe_fixed();  // fills fbfix through FBIOGET_FSCREENINFO (zeroed
 // Lays the screen out (screen_layout_for, following fbfix when the driver gave it) into
 // fblayout and buffersize; fails (EOVERFLOW, EINVAL) when it cannot be mapped.
 int screen_size(bool fixed_described);
-int screen_map();       // maps buffersize bytes of the device from offset 0 into fbmem
+int screen_map();  // maps buffersize bytes of the device from offset 0 into fbmem
+// Tells the driver that the shown page holds a new picture: FBIOPAN_DISPLAY with fbvar as the
+// driver returned it, so the page does not move. Panels that show the memory only when asked
+// need it; a driver without panning refuses (EINVAL), which is fine. Any other failure is
+// reported once per run ("fb0 dev pan"). Called by the UI thread after each cycle's drawing.
+void screen_present();
 void screen_release();  // unmaps fbmem if mapped, then closes fbfd if open

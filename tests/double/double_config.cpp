@@ -94,6 +94,7 @@ loaded load() {
     c.screen_file = env_or_empty("ZELT_DOUBLE_SCREEN_FILE");
     c.log_path = env_or_empty("ZELT_DOUBLE_LOG");
     c.fail = env_or_empty("ZELT_DOUBLE_FAIL");
+    c.panel = env_or_empty("ZELT_DOUBLE_PANEL");
     c.shell = env_or_empty("ZELT_DOUBLE_SHELL") != "0";
     c.media_dir = env_or_empty("ZELT_DOUBLE_MEDIA");
     c.console_dir = env_or_empty("ZELT_DOUBLE_VTCONSOLE");

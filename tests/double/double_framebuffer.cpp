@@ -150,7 +150,8 @@ bool double_save_screen(const char* path) {
     if (fd < 0) {
         return false;
     }
-    const ssize_t written = write(fd, addr, length);
+    const uint8_t* shown = double_panel_picture(static_cast<const uint8_t*>(addr), length);
+    const ssize_t written = shown == nullptr ? -1 : write(fd, shown, length);
     close(fd);
     return written == static_cast<ssize_t>(length);
 }
@@ -206,6 +207,10 @@ int ioctl(int fd, double_ioctl_request request, ...) DOUBLE_NOTHROW {
         double_log("ioctl fb FBIOGET_FSCREENINFO");
         return 0;
     }
+    if (request == FBIOPAN_DISPLAY) {
+        return double_pan(*static_cast<const fb_var_screeninfo*>(arg),
+                          static_cast<const uint8_t*>(g_map_addr.load()), g_map_length.load());
+    }
     if (request != FBIOGET_VSCREENINFO) {
         double_log("ioctl fb request=0x%lx unsupported", static_cast<unsigned long>(request));
         errno = ENOTTY;
@@ -217,6 +222,7 @@ int ioctl(int fd, double_ioctl_request request, ...) DOUBLE_NOTHROW {
         return -1;
     }
     std::memcpy(arg, &double_screen(), sizeof(fb_var_screeninfo));
+    double_shown_page(static_cast<fb_var_screeninfo*>(arg));
     double_log("ioctl fb FBIOGET_VSCREENINFO");
     return 0;
 }

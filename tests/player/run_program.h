@@ -13,7 +13,7 @@ struct run_options {
     std::string screen;             // "WxHxBPP[:channels][:pitch=B][:page=X,Y]"; empty: there
                                     // is no framebuffer
     std::string virtual_size;       // "WxH"; empty: same as the visible size
-    std::string fail;               // open|ioctl|fixed|mmap|thread1|thread2
+    std::string fail;               // open|ioctl|fixed|mmap|pan|pan-io|thread1|thread2
     bool shell = true;              // what system(NULL) answers
     std::string media_dir;          // stands in for "/ZELT/media/"
     long end_after_frames = -1;     // end the worker after this many frame sleeps (-1: never)

@@ -173,6 +173,12 @@ def check_hand_off(lines, report):
     return problems
 
 
+def check_pans_taken(lines):
+    """The player pans after each cycle; a driver that refuses it (EINVAL) gets no report, one
+    that fails it gets "fb0 dev pan: ..." on standard error. Neither is wanted here."""
+    return ["the pan failed: " + line for line in lines if line.startswith("fb0 dev pan")]
+
+
 def probe_preview(lines):
     """The --screen value of the host preview command the probe printed, or None."""
     value = re.search(r"^host preview: zelt-assets preview DIR OUT --screen (\S+)$",
@@ -317,10 +323,11 @@ def check_vfb(case, lines, dumps, args):
     drawn = value and preview(args.media, out + "-probe-preview", value) or {}
     seen = [intended.get(page) for page in pages]
     previewed = [drawn.get(page) for page in pages]
-    problems = [] if set(seen) - {None} else [
+    problems = check_pans_taken(lines) + ([] if set(seen) - {None} else [
         "the %d dumps show no cycle's intended picture (they show cycles %s of the probe's "
-        "preview)" % (len(pages), previewed)]
-    results.append(("%s: the dumps show cycles %s of the intended picture" % (name, seen),
+        "preview)" % (len(pages), previewed)])
+    results.append(("%s: the dumps show cycles %s of the intended picture; every pan taken"
+                    % (name, seen),
                     problems))
     results.append(("%s: the probe exits 0 and agrees with sysfs" % name,
                     check_probe_numbers(probe_lines, fb0)))
@@ -397,7 +404,8 @@ def test(args):
         problems.append("description is not the %dx%d 32-bit driver's (%s)" % (w, h, fb0))
     if len(cycles) < len(expected):
         problems.append("%d dumps showed only cycles %s whole" % (count, cycles))
-    check("%s plays: %d dumps equal every cycle, first seen in the order %s"
+    problems += check_pans_taken(lines)
+    check("%s plays: %d dumps equal every cycle, first seen in the order %s; every pan taken"
           % (args.target, count, cycles), problems, machine.console)
     check("%s missing picture" % args.target,
           check_hand_off(step_lines(text, "missing"), "bmp_open: No such file or directory"),
