@@ -4,7 +4,7 @@
 # kept in .cache/system-test/), a static build of the program per target, and an initramfs whose
 # /init loads the virtio GPU driver, links /dev/graphics/fb0 to the kernel's /dev/fb0 and runs
 # the steps named on the kernel command line (tests/system/init).
-# Needs scripts/packages.sh sourced first.
+# Needs scripts/packages.sh and scripts/cross-suite sourced first.
 
 SYSTEM_CACHE=.cache/system-test
 # shellcheck disable=SC2034 # read by the scripts that source this file
@@ -175,6 +175,27 @@ system_module_field() {
 # named programs from build-system-TARGET/. After system_vfb also vfb.ko (loaded by the steps
 # that use it), the virtio disk driver the dumps leave by, and fbmode. Runs in a subshell so
 # that its temporary tree goes on every exit.
+# system_bionic TARGET: the program built statically against bionic for the target's ABI
+# (scripts/cross-suite's bionic builds), as build-system-TARGET/zelt-animation-bionic. Returns
+# 1, saying why in one line, when neither the bionic kit nor an NDK is at hand.
+system_bionic() {
+    local target=$1 preset
+    case $target in
+        aarch64) preset=bionic-arm64 ;;
+        armhf) preset=bionic-armv7a ;;
+    esac
+    if ! bionic_at_hand; then
+        echo "system: no bionic kit at $(bionic_kit_folder) and no ANDROID_NDK_ROOT:" \
+            "the bionic program is not tried"
+        return 1
+    fi
+    # shellcheck disable=SC2046 # the package list is split on purpose
+    zelt_install_missing $(cross_suite_packages "$preset")
+    cmake --preset "$preset" -B "build-system-$preset" -DZELT_BUILD_TESTS=OFF >/dev/null
+    cmake --build "build-system-$preset" -j 2 --target zelt-animation >/dev/null
+    cp "build-system-$preset/zelt-animation" "build-system-$target/zelt-animation-bionic"
+}
+
 system_initramfs() (
     local target=$1 media=$2 out=$3
     shift 3
@@ -187,6 +208,9 @@ system_initramfs() (
     cp "$SYSTEM_BUSYBOX" "$tree/bin/busybox"
     cp tests/system/init "$tree/init"
     cp tests/system/start "$tree/bin/start"
+    # bionic's system() runs /system/bin/sh: busybox's shell, as /bin/sh is.
+    mkdir -p "$tree/system/bin"
+    ln -s /bin/busybox "$tree/system/bin/sh"
     cp -r "$media" "$tree/ZELT/media"
     local program module name
     for program in "$@"; do

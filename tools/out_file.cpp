@@ -29,9 +29,10 @@ int out_file_open(const std::string& path, out_file* file) {
     std::string pattern = dir + "." + name + ".XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
-    // mkostemp creates the file with O_CREAT | O_EXCL: an existing name, a symlink included,
-    // is never opened.
-    const int fd = mkostemp(buffer.data(), O_CLOEXEC);
+    // mkstemp creates the file with O_CREAT | O_EXCL: an existing name, a symlink included,
+    // is never opened. (mkostemp, which could also set close-on-exec, is not in bionic before
+    // API level 23; the tools start no programs.)
+    const int fd = mkstemp(buffer.data());
     if (fd < 0) {
         return -1;
     }

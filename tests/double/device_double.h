@@ -121,6 +121,16 @@ bool double_kms_save(const char* path);
 // without reading the configuration.
 const char* double_media_path(const char* path, std::string* storage);
 
+// How the C library declares what the double defines in its place: glibc's declarations promise
+// not to throw and take ioctl's request as unsigned long; bionic's do neither.
+#if defined(__BIONIC__)
+#define DOUBLE_NOTHROW
+using double_ioctl_request = int;
+#else
+#define DOUBLE_NOTHROW noexcept
+using double_ioctl_request = unsigned long;
+#endif
+
 // The next definition of `fn` after this library: the real function, looked up once per call
 // site. The cache is a constant-initialized atomic rather than a function-local static with a
 // guard: sanitizer runtimes call mmap, open and the like through these interposers while they

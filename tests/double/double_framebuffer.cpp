@@ -6,6 +6,7 @@
 #include <linux/fb.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -69,7 +70,8 @@ int open_screen(int flags) {
         const auto real_open = DOUBLE_REAL(open);
         fd = real_open(c.screen_file.c_str(), flags & ~(O_CREAT | O_TRUNC | O_EXCL));
     } else {
-        fd = memfd_create("zelt-fb0", 0);
+        // Through syscall(): bionic declares memfd_create only from API level 30.
+        fd = static_cast<int>(syscall(SYS_memfd_create, "zelt-fb0", 0));
         if (fd >= 0 && ftruncate(fd, static_cast<off_t>(screen_bytes())) != 0) {
             close(fd);
             fd = -1;
@@ -196,8 +198,10 @@ int open64(const char* path, int flags, ...) {
     return open_common(real, path, flags, mode);
 }
 
-int ioctl(int fd, unsigned long request, ...) noexcept {
-    const auto real = DOUBLE_REAL(ioctl);
+int ioctl(int fd, double_ioctl_request request, ...) DOUBLE_NOTHROW {
+    // Named by its type: bionic's headers add an overload.
+    static std::atomic<void*> slot{nullptr};
+    const auto real = double_real<int (*)(int, double_ioctl_request, ...)>(&slot, "ioctl");
     va_list args;
     va_start(args, request);
     void* arg = va_arg(args, void*);
@@ -223,7 +227,7 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
                           static_cast<const uint8_t*>(g_map_addr.load()), g_map_length.load());
     }
     if (request != FBIOGET_VSCREENINFO) {
-        double_log("ioctl fb request=0x%lx unsupported", request);
+        double_log("ioctl fb request=0x%lx unsupported", static_cast<unsigned long>(request));
         errno = ENOTTY;
         return -1;
     }
@@ -238,17 +242,18 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
     return 0;
 }
 
-void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset) noexcept {
+void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset) DOUBLE_NOTHROW {
     const auto real = DOUBLE_REAL(mmap);
     return map_common(real, addr, length, prot, flags, fd, offset);
 }
 
-void* mmap64(void* addr, size_t length, int prot, int flags, int fd, off64_t offset) noexcept {
+void* mmap64(void* addr, size_t length, int prot, int flags, int fd,
+             off64_t offset) DOUBLE_NOTHROW {
     const auto real = DOUBLE_REAL(mmap64);
     return map_common(real, addr, length, prot, flags, fd, offset);
 }
 
-int munmap(void* addr, size_t length) noexcept {
+int munmap(void* addr, size_t length) DOUBLE_NOTHROW {
     const auto real = DOUBLE_REAL(munmap);
     void* expected = addr;
     const bool screen = addr != nullptr && g_map_addr.compare_exchange_strong(expected, nullptr);

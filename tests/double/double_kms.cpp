@@ -9,6 +9,7 @@
 #include <drm/drm_mode.h>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -137,7 +138,8 @@ int create_dumb(drm_mode_create_dumb* d) {
     d->size = (uint64_t{c.pitch} * d->height + 4095) / 4096 * 4096;
     d->handle = kHandle;
     if (c.memory < 0) {
-        c.memory = memfd_create("zelt-dumb", 0);
+        // Through syscall(): bionic declares memfd_create only from API level 30.
+        c.memory = static_cast<int>(syscall(SYS_memfd_create, "zelt-dumb", 0));
     }
     if (c.memory < 0 || ftruncate(c.memory, static_cast<off_t>(d->size)) != 0) {
         return refuse("CREATE_DUMB", ENOMEM);

@@ -150,7 +150,7 @@ void frame_sleep() {
 extern "C" {
 
 int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
-                   void* arg) noexcept {
+                   void* arg) DOUBLE_NOTHROW {
     const auto real = DOUBLE_REAL(pthread_create);
     const int number = ++g_created;
     const role who = number == 1 ? role::ui : number == 2 ? role::worker : role::other;

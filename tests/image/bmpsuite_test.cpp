@@ -25,8 +25,14 @@ std::vector<std::string> pictures(const std::string& folder) {
         ADD_FAILURE() << "opening " << kSuite << "/" << folder << ": " << strerror(errno);
         return names;
     }
-    errno = 0;
-    while (const dirent* entry = readdir(dir)) {
+    for (;;) {
+        // readdir tells its end from an error only through errno, which the calls between
+        // two readdirs may set (bionic's allocator does, under qemu-user).
+        errno = 0;
+        const dirent* entry = readdir(dir);
+        if (entry == nullptr) {
+            break;
+        }
         const std::string name = entry->d_name;
         if (name.size() > 4 && name.compare(name.size() - 4, 4, ".bmp") == 0) {
             names.push_back(name);

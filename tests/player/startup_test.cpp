@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -84,7 +86,8 @@ const failure_case kFailureCases[] = {
     {"MappingFails",
      device("20x10x32", "mmap"),
      kStartLine + description_block(20, 10, 20, 10, 32),
-     "fb0 dev mmap: Cannot allocate memory\n",
+     // The C library's own words: glibc and bionic word ENOMEM differently.
+     std::string("fb0 dev mmap: ") + std::strerror(ENOMEM) + "\n",
      {kShellAsked, kOpen, kDescribe, kDescribeFixed, "mmap fb length=800 failed (injected)", kClose,
       kHandOff}},
     // Without the fixed description the screen is taken as packed rows, and the run goes on.

@@ -400,6 +400,34 @@ def check_kms(args, lines, rounds):
     return problems
 
 
+def play_and_watch(args, steps, expected):
+    """Boots with the display and runs `steps`, the last of which plays; dumps the display until
+    it showed every cycle whole. Returns the stopped machine, the cycles in the order first seen
+    and the number of dumps."""
+    machine = Machine(args, steps, args.screen, args.work)
+    try:
+        started = machine.wait_for(r"ui_thread_function\(\) \d+ started")
+        cycles, count = watch_cycles(machine, expected, args.work) if started else ([], 0)
+    finally:
+        machine.stop()
+    return machine, cycles, count
+
+
+def check_bionic(args, expected, check):
+    """The program built against bionic on the same display: its hand-off through bionic's own
+    system(), which runs /system/bin/sh, then its play, every cycle's screen exact."""
+    machine, cycles, count = play_and_watch(args, "bionic-missing,bionic-play", expected)
+    text = machine.text()
+    check("%s bionic missing picture, handed off through /system/bin/sh" % args.target,
+          check_hand_off(step_lines(text, "bionic-missing"), "bmp_open: No such file or directory"),
+          machine.console)
+    problems = check_pans_taken(step_lines(text, "bionic-play"))
+    if len(cycles) < len(expected):
+        problems.append("%d dumps showed only cycles %s whole" % (count, cycles))
+    check("%s bionic plays: %d dumps equal every cycle, first seen in the order %s"
+          % (args.target, count, cycles), problems, machine.console)
+
+
 def test(args):
     w, h = args.screen
     # A 32-bit screen keeps 8 bits of each channel: its colours are the RGB values.
@@ -412,12 +440,7 @@ def test(args):
               % (name, "; ".join(problems), console))
 
     steps = ("probe," if args.media else "") + "missing,play"
-    machine = Machine(args, steps, (w, h), args.work)
-    try:
-        started = machine.wait_for(r"ui_thread_function\(\) \d+ started")
-        cycles, count = watch_cycles(machine, expected, args.work) if started else ([], 0)
-    finally:
-        machine.stop()
+    machine, cycles, count = play_and_watch(args, steps, expected)
     text = machine.text()
     fb0 = dict(re.findall(r"^== fb0 (\S+) (.*)$", text, re.M))
     virtual = [int(v) for v in fb0.get("virtual_size", "0,0").split(",")]
@@ -438,6 +461,9 @@ def test(args):
         check("%s probe agrees with the kernel's fb0, its preview with the display"
               % args.target,
               check_probe(step_lines(text, "probe"), fb0, args), machine.console)
+
+    if args.bionic:
+        check_bionic(args, expected, check)
 
     # Without a GPU: first no framebuffer at all, then (--vfb) the kernel's virtual one in each
     # case's mode, its memory copied to a disk slot per dump.
@@ -508,6 +534,8 @@ def main():
     parser.add_argument("--vfb", action="store_true",
                         help="with --probe: the initramfs has vfb.ko and fbmode; play VFB_CASES")
     parser.add_argument("--frames", type=int, default=12)
+    parser.add_argument("--bionic", action="store_true",
+                        help="test: also the bionic build, zelt-animation-bionic, on the display")
     args = parser.parse_args()
     if args.vfb and not args.media:
         parser.error("--vfb needs --probe MEDIA")
