@@ -285,19 +285,9 @@ def shown_page(memory, mode):
     return bytes(rgb)
 
 
-def check_vfb(case, lines, dumps, args):
-    """The checks of one vfb case from its console lines and the dump disk: the driver's mode
-    is the case's and sysfs says the same; a dump read as the driver describes it shows a
-    cycle's intended picture (the preview of a packed screen of that size); the probe exits 0
-    and agrees with sysfs; the probe's host preview draws what the memory shows. Returns
-    (name, problems) pairs."""
+def check_vfb_mode(case, mode, fb0):
+    """The driver's mode is the case's, and sysfs says the same. Returns (facts, problems)."""
     w, h, bpp, virtual = case
-    name = "%s vfb %dx%dx%d%s" % (args.target, w, h, bpp,
-                                  " with 2 pages, the 2nd shown" if virtual > h else "")
-    mode = driver_mode(lines)
-    if mode is None:
-        return [(name + ": the driver takes the mode", ["fbmode reported no mode"])]
-    fb0 = dict(re.findall(r"^== fb0 (\S+) (.*)$", "\n".join(lines), re.M))
     problems = ["%s is %s, not %s" % (key, mode.get(key), value) for key, value in
                 [("xres", w), ("yres", h), ("bits_per_pixel", bpp), ("yres_virtual", virtual),
                  ("yoffset", virtual - h)] if mode.get(key) != value]
@@ -310,33 +300,56 @@ def check_vfb(case, lines, dumps, args):
     facts = "line_length %d, red %d/%d green %d/%d blue %d/%d, pan %d,%d" % (
         (mode["line_length"],) + mode["red"] + mode["green"] + mode["blue"]
         + (mode["xoffset"], mode["yoffset"]))
-    results = [("%s: the driver reports %s; sysfs agrees" % (name, facts), problems)]
+    return facts, problems
 
+
+def vfb_pages(lines, dumps, mode, out):
+    """The shown page of every dump of the case, read from its slot of the dump disk as the
+    driver describes the mode; each is also saved as OUT-dump-SLOT.png for a look after a
+    failure."""
     slot_bytes = vfb_memory_size()
-    out = os.path.join(args.work, vfb_step(case))
     pages = []
     with open(dumps, "rb") as f:
         for slot in re.findall(r"^== dump (\d+)$", "\n".join(lines), re.M):
             f.seek(int(slot) * slot_bytes)
             pages.append(shown_page(f.read(slot_bytes), mode))
-            Image.frombytes("RGB", (w, h), pages[-1]).save(
-                "%s-dump-%s.png" % (out, slot))  # for a look after a failure
-    intended = preview(args.media, out + "-expected", "%dx%dx%d" % (w, h, bpp)) or {}
+            Image.frombytes("RGB", (mode["xres"], mode["yres"]), pages[-1]).save(
+                "%s-dump-%s.png" % (out, slot))
+    return pages
+
+
+def check_vfb(case, lines, dumps, args):
+    """The checks of one vfb case from its console lines and the dump disk: the driver's mode
+    is the case's and sysfs says the same; a dump shows a cycle's intended picture (the preview
+    of a packed screen of that size) and the pans were taken; the probe exits 0 and agrees with
+    sysfs; the probe's host preview draws what the memory shows. Returns (name, problems)
+    pairs."""
+    w, h, bpp, virtual = case
+    name = "%s vfb %dx%dx%d%s" % (args.target, w, h, bpp,
+                                  " with 2 pages, the 2nd shown" if virtual > h else "")
+    mode = driver_mode(lines)
+    if mode is None:
+        return [(name + ": the driver takes the mode", ["fbmode reported no mode"])]
+    fb0 = dict(re.findall(r"^== fb0 (\S+) (.*)$", "\n".join(lines), re.M))
+    facts, problems = check_vfb_mode(case, mode, fb0)
+    results = [("%s: the driver reports %s; sysfs agrees" % (name, facts), problems)]
+
+    out = os.path.join(args.work, vfb_step(case))
+    pages = vfb_pages(lines, dumps, mode, out)
     end = next((i for i, line in enumerate(lines) if line.startswith("== exit status")),
                len(lines))
     probe_lines = lines[:end + 1]
-    value = probe_preview(probe_lines)
-    drawn = value and preview(args.media, out + "-probe-preview", value) or {}
+    intended = preview(args.media, out + "-expected", "%dx%dx%d" % (w, h, bpp)) or {}
     seen = [intended.get(page) for page in pages]
-    previewed = [drawn.get(page) for page in pages]
     problems = check_pans_taken(lines) + ([] if set(seen) - {None} else [
-        "the %d dumps show no cycle's intended picture (they show cycles %s of the probe's "
-        "preview)" % (len(pages), previewed)])
+        "the %d dumps show no cycle's intended picture" % len(pages)])
     results.append(("%s: the dumps show cycles %s of the intended picture; every pan taken"
-                    % (name, seen),
-                    problems))
+                    % (name, seen), problems))
     results.append(("%s: the probe exits 0 and agrees with sysfs" % name,
                     check_probe_numbers(probe_lines, fb0)))
+    value = probe_preview(probe_lines)
+    drawn = value and preview(args.media, out + "-probe-preview", value) or {}
+    previewed = [drawn.get(page) for page in pages]
     problems = [] if set(previewed) - {None} else [
         "no dump shows a cycle of its preview (--screen %s)" % value]
     results.append(("%s: the probe's preview (--screen %s) draws what the memory shows "
