@@ -81,7 +81,7 @@ int refuse(const char* what, int error) {
 }
 
 template <typename T>
-T* user(uint64_t address) {
+T* user_memory(uint64_t address) {
     return reinterpret_cast<T*>(static_cast<uintptr_t>(address));
 }
 
@@ -111,11 +111,12 @@ int get_connector(drm_mode_get_connector* g) {
     }
     // As the kernel does: a list is copied only when all of it fits.
     if (!modes.empty() && g->count_modes >= modes.size()) {
-        std::memcpy(user<drm_mode_modeinfo>(g->modes_ptr), modes.data(),
+        std::memcpy(user_memory<drm_mode_modeinfo>(g->modes_ptr), modes.data(),
                     modes.size() * sizeof modes[0]);
     }
     if (g->count_encoders >= 1) {
-        *user<uint32_t>(g->encoders_ptr) = g->connector_id == kDisplay ? kEncoder : kEncoder - 1;
+        *user_memory<uint32_t>(g->encoders_ptr) =
+            g->connector_id == kDisplay ? kEncoder : kEncoder - 1;
     }
     g->count_modes = static_cast<uint32_t>(modes.size());
     g->count_encoders = 1;
@@ -171,7 +172,7 @@ int set_crtc(drm_mode_crtc* s) {
     const bool ours = s->fb_id == kOurFb && c.fb;
     const bool off = s->fb_id == 0 && s->count_connectors == 0 && s->mode_valid == 0;
     const bool on = (s->fb_id == kConsoleFb || ours) && s->count_connectors == 1 &&
-                    s->mode_valid == 1 && *user<uint32_t>(s->set_connectors_ptr) == kDisplay;
+                    s->mode_valid == 1 && *user_memory<uint32_t>(s->set_connectors_ptr) == kDisplay;
     if (s->crtc_id != kCrtc || !(off || on)) {
         return refuse("SETCRTC", EINVAL);
     }
@@ -232,10 +233,11 @@ int double_kms_ioctl(unsigned long request, void* arg) {
             auto* r = static_cast<drm_mode_card_res*>(arg);
             const uint32_t connectors[] = {kHdmi, kDisplay};
             if (r->count_connectors >= 2) {
-                std::memcpy(user<uint32_t>(r->connector_id_ptr), connectors, sizeof connectors);
+                std::memcpy(user_memory<uint32_t>(r->connector_id_ptr), connectors,
+                            sizeof connectors);
             }
             if (r->count_crtcs >= 1) {
-                *user<uint32_t>(r->crtc_id_ptr) = kCrtc;
+                *user_memory<uint32_t>(r->crtc_id_ptr) = kCrtc;
             }
             r->count_connectors = 2;
             r->count_crtcs = 1;
