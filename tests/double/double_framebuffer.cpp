@@ -207,7 +207,9 @@ int ioctl(int fd, double_ioctl_request request, ...) DOUBLE_NOTHROW {
     void* arg = va_arg(args, void*);
     va_end(args);
     if (double_kms_card(fd)) {
-        return double_kms_ioctl(request, arg);
+        // Request numbers are 32 bits; bionic's int request would sign-extend the DRM ones
+        // (direction bits at the top) on a 64-bit long.
+        return double_kms_ioctl(static_cast<uint32_t>(request), arg);
     }
     if (!is_fb(fd)) {
         return real(fd, request, arg);
