@@ -181,12 +181,67 @@ def compare(modules, targets):
         cm_std = targets[name]["std"]
         if cm_std and std(mods[name]) != f"c++{cm_std}":
             problems.append(f"{name}: cpp_std is {std(mods[name])!r}, CMake builds C++{cm_std}")
-    for name, module in sorted(mods.items()):
+    compiled = {p["name"]: p for kind, p in modules if kind.startswith("cc_") and kind != "cc_defaults"}
+    for name, module in sorted(compiled.items()):
         flags = set(prop(module, "cflags") + prop(module, "cppflags"))
         for flag in sorted(product_flags - flags):
             problems.append(f"{name}: product flag {flag} missing from cflags/cppflags")
         for flag in sorted({f for f in flags if PRODUCT_FLAG.match(f)} - product_flags):
             problems.append(f"{name}: flag {flag} is not a CMake product flag")
+    return problems
+
+
+def _service_lines(rc_text, service):
+    """The `service SERVICE PATH` line's path and the options under it, from an init script."""
+    path, options, inside = None, [], False
+    for line in rc_text.splitlines():
+        words = line.split()
+        if not words or words[0].startswith("#"):
+            continue
+        if words[0] in ("service", "on", "import"):
+            inside = words[0] == "service" and words[1] == service
+            if inside:
+                path = words[2]
+            continue
+        if inside:
+            options.append(" ".join(words))
+    return path, options
+
+
+def check_install(modules, root):
+    """Where the program is installed agrees with its init scripts and its label: the system
+    image's service runs the path its partition gives, which file_contexts labels as the
+    program's; the recovery image's runs /system/bin/zelt-animation in the program's domain."""
+    problems = []
+    defaults = {p["name"]: p for kind, p in modules if kind == "cc_defaults"}
+    mods = {p["name"]: p for kind, p in modules if kind != "cc_defaults"}
+    program = mods.get("zelt-animation", {})
+    inherited = {}
+    for d in program.get("defaults", []):
+        inherited.update(defaults.get(d, {}))
+    inherited.update(program)
+    partition = "system_ext" if inherited.get("system_ext_specific") else "system"
+    want = {False: f"/{partition}/bin/zelt-animation", True: "/system/bin/zelt-animation"}
+    scripts = {bool(m.get("recovery")): m["src"] for m in mods.values()
+               if m.get("src", "").endswith(".rc")}
+    if True in scripts and not inherited.get("recovery_available"):
+        problems.append("zelt-animation has a recovery init script but no recovery variant")
+    labels = []
+    for line in (root / "android" / "sepolicy" / "file_contexts").read_text().splitlines():
+        if line.strip() and not line.startswith("#"):
+            pattern, context = line.split()[:2]
+            labels.append((re.compile(pattern), context.split(":")[2]))
+    for recovery, src in sorted(scripts.items()):
+        path, options = _service_lines((root / src).read_text(), "zelt-animation")
+        if path != want[recovery]:
+            problems.append(f"{src}: the service runs {path}, the program is at {want[recovery]}")
+        if recovery and "seclabel u:r:zelt_animation:s0" not in options:
+            problems.append(f"{src}: the service does not name its domain (seclabel)")
+        if not recovery and not any(p.fullmatch(want[False]) and t == "zelt_animation_exec"
+                                    for p, t in labels):
+            problems.append(f"file_contexts does not label {want[False]} zelt_animation_exec")
+    if not scripts:
+        problems.append("Android.bp installs no init script for zelt-animation")
     return problems
 
 
@@ -196,6 +251,7 @@ def main(argv):
         return 2
     modules = parse_blueprint(Path(argv[1]).read_text())
     problems = compare(modules, read_cmake_targets(argv[2]))
+    problems += check_install(modules, Path(argv[1]).resolve().parent)
     for p in problems:
         print(f"{argv[1]}: {p}")
     if problems:

@@ -3,6 +3,7 @@ differs from the CMake targets is named."""
 
 import os
 import sys
+import tempfile
 import unittest
 from pathlib import Path
 
@@ -77,6 +78,32 @@ class CompareTest(unittest.TestCase):
         modules = abc.parse_blueprint(BP.replace('"-fno-rtti"', '"-fno-rtti", "-Wshadow"'))
         self.assertIn("zelt-probe: flag -Wshadow is not a CMake product flag",
                       abc.compare(modules, cmake()))
+
+    def test_install_paths_agree_with_the_init_scripts_and_the_label(self):
+        # The repository's own files agree; each fault below, put into a copy, is named.
+        text = (ROOT / "Android.bp").read_text()
+        self.assertEqual(abc.check_install(abc.parse_blueprint(text), ROOT), [])
+        normal, recovery = "android/zelt-animation.rc", "android/recovery/zelt-animation.rc"
+        cases = [
+            ("system image variant moved to /system", {},
+             text.replace("    system_ext_specific: true,\n", "", 1),
+             [f"{normal}: the service runs /system_ext/bin/zelt-animation, the program is at "
+              "/system/bin/zelt-animation",
+              "file_contexts does not label /system/bin/zelt-animation zelt_animation_exec"]),
+            ("no recovery variant", {}, text.replace("    recovery_available: true,\n", ""),
+             ["zelt-animation has a recovery init script but no recovery variant"]),
+            ("recovery service without its domain",
+             {recovery: lambda rc: rc.replace("    seclabel u:r:zelt_animation:s0\n", "")}, text,
+             [f"{recovery}: the service does not name its domain (seclabel)"]),
+        ]
+        for name, edits, bp, expected in cases:
+            with self.subTest(name), tempfile.TemporaryDirectory() as tmp:
+                copy = Path(tmp)
+                for rel in (normal, recovery, "android/sepolicy/file_contexts"):
+                    (copy / rel).parent.mkdir(parents=True, exist_ok=True)
+                    original = (ROOT / rel).read_text()
+                    (copy / rel).write_text(edits.get(rel, lambda t: t)(original))
+                self.assertEqual(abc.check_install(abc.parse_blueprint(bp), copy), expected)
 
     def test_unreadable_blueprint_is_refused(self):
         for text in ('cc_binary { name: "x", srcs: [ }', 'x = ["a"]', "cc_binary { name: }"):
