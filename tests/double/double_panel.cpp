@@ -38,8 +38,12 @@ size_t page_bytes() {
     return bytes > INT_MAX ? 0 : static_cast<size_t>(bytes);
 }
 
-// The waiting panel's picture, `length` bytes: dark until the first pan fills it.
+// The waiting panel's picture, `length` bytes: dark until the first pan fills it; null when
+// there is none to keep.
 uint8_t* shown_picture(size_t length) {
+    if (length == 0) {
+        return nullptr;
+    }
     if (g_shown_length != length) {
         std::free(g_shown);
         g_shown = static_cast<uint8_t*>(std::calloc(length, 1));
