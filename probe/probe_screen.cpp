@@ -383,7 +383,7 @@ void probe_judge_screen(const probe_screen& s, std::string* faults) {
         judge_page(v, s.layout, faults);
         // The probe itself only reads; what it says here is what the player does.
         std::printf(
-            "ok: present: the player pans to the shown page after each cycle "
+            "ok: present: the player pans to the page it draws after each cycle "
             "(FBIOPAN_DISPLAY), so a panel that shows the memory only when told shows each "
             "frame\n");
         if (v.bits_per_pixel == 16) {

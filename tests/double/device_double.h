@@ -20,8 +20,9 @@
 //                            made to fail (ioctl: FBIOGET_VSCREENINFO, fixed:
 //                            FBIOGET_FSCREENINFO, pan: FBIOPAN_DISPLAY refused with EINVAL as
 //                            by a driver without panning, pan-io: FBIOPAN_DISPLAY with EIO)
-//   ZELT_DOUBLE_PANEL        "waits": the panel shows the memory only as it was at the last
-//                            FBIOPAN_DISPLAY (default: it shows the memory as it is)
+//   ZELT_DOUBLE_PANEL        "waits": the panel shows only the page the last FBIOPAN_DISPLAY
+//                            named, as the memory was then, and the screen copies are that
+//                            page's rows packed (default: it shows the memory as it is)
 //   ZELT_DOUBLE_SHELL        "0": system(NULL) answers 0 (no shell); default 1
 //   ZELT_DOUBLE_MEDIA        folder that stands in for "/ZELT/media/"
 //   ZELT_DOUBLE_VTCONSOLE    folder that stands in for "/sys/class/vtconsole/" (default: one
@@ -85,19 +86,20 @@ const fb_fix_screeninfo& double_fixed_screen();
 // Appends one line (no newline needed) to the event log, if there is one.
 void double_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Copies what the panel shows of the mapped screen, if mapped, into `path`. Returns false when
-// nothing is mapped.
+// Copies what the panel shows of the mapped screen, if mapped, into `path`: the mapping, or a
+// waiting panel's page. Returns false when nothing is mapped.
 bool double_save_screen(const char* path);
 
 // FBIOPAN_DISPLAY: checks the page `asked` names against the virtual screen and makes it the
-// shown one; a waiting panel takes a copy of `memory` (the mapping, null when none). Returns 0,
-// or -1 with errno set.
-int double_pan(const fb_var_screeninfo& asked, const uint8_t* memory, size_t length);
+// shown one; a waiting panel takes a copy of that page from the device memory, `memory_bytes`
+// long, read through the device handle `fd`. Returns 0, or -1 with errno set.
+int double_pan(const fb_var_screeninfo& asked, int fd, uint64_t memory_bytes);
 // Sets the page offsets of `var` to the page the last accepted pan showed, if any.
 void double_shown_page(fb_var_screeninfo* var);
-// What the panel shows of the `length` bytes of `memory`: the memory itself, or a waiting
-// panel's copy from the last pan (zeros before the first).
-const uint8_t* double_panel_picture(const uint8_t* memory, size_t length);
+// What the panel shows of the `*length` bytes of `memory`: the memory itself, or a waiting
+// panel's page from the last pan (xres x yres pixels, rows packed; zeros before the first),
+// whose length it then puts in `*length`.
+const uint8_t* double_panel_picture(const uint8_t* memory, size_t* length);
 
 // Starts and stops the watcher of ZELT_DOUBLE_WATCH over the screen mapping.
 void double_watch_start(uint8_t* mapping, size_t length);

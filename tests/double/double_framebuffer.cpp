@@ -162,10 +162,11 @@ bool double_save_screen(const char* path) {
     if (fd < 0) {
         return false;
     }
-    const uint8_t* shown = double_panel_picture(static_cast<const uint8_t*>(addr), length);
-    const ssize_t written = shown == nullptr ? -1 : write(fd, shown, length);
+    size_t shown_length = length;
+    const uint8_t* shown = double_panel_picture(static_cast<const uint8_t*>(addr), &shown_length);
+    const ssize_t written = shown == nullptr ? -1 : write(fd, shown, shown_length);
     close(fd);
-    return written == static_cast<ssize_t>(length);
+    return written == static_cast<ssize_t>(shown_length);
 }
 
 extern "C" {
@@ -225,8 +226,7 @@ int ioctl(int fd, double_ioctl_request request, ...) DOUBLE_NOTHROW {
         return 0;
     }
     if (request == FBIOPAN_DISPLAY) {
-        return double_pan(*static_cast<const fb_var_screeninfo*>(arg),
-                          static_cast<const uint8_t*>(g_map_addr.load()), g_map_length.load());
+        return double_pan(*static_cast<const fb_var_screeninfo*>(arg), fd, screen_bytes());
     }
     if (request != FBIOGET_VSCREENINFO) {
         double_log("ioctl fb request=0x%lx unsupported", static_cast<unsigned long>(request));

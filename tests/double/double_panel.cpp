@@ -1,12 +1,16 @@
 // The panel behind the framebuffer: FBIOPAN_DISPLAY is answered here. With ZELT_DOUBLE_PANEL
-// "waits" the panel shows the memory only as it was at the last pan, as command-mode panels
-// do; the screen copies the double saves are then that picture, not the live memory. A pan
-// may move the shown page within the virtual screen; out of range it is refused with EINVAL,
-// as the kernel refuses it.
+// "waits" the panel shows only the page the last pan named, as the memory was then, as
+// command-mode panels do; the screen copies the double saves are then that picture (the
+// visible rows packed), not the live memory, so a pan to a page nobody drew shows that page.
+// A pan may move the shown page within the virtual screen; out of range it is refused with
+// EINVAL, as the kernel refuses it.
 #include <linux/fb.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,13 +23,27 @@ std::atomic<bool> g_panned{false};
 std::atomic<uint32_t> g_xoffset{0};
 std::atomic<uint32_t> g_yoffset{0};
 
-// What a waiting panel shows: the memory at the last pan. Touched by the panning thread only,
+// What a waiting panel shows: its page at the last pan. Touched by the panning thread only,
 // which is also the one that saves the screen (the program's UI thread).
 uint8_t* g_shown = nullptr;
 size_t g_shown_length = 0;
 
-// The waiting panel's picture, `length` bytes: dark until the first pan fills it.
+// Bytes of one visible row and of the visible page, packed; 0 when too large to keep.
+uint64_t row_bytes() {
+    const fb_var_screeninfo& s = double_screen();
+    return uint64_t{s.xres} * (s.bits_per_pixel / 8);
+}
+size_t page_bytes() {
+    const uint64_t bytes = row_bytes() * double_screen().yres;
+    return bytes > INT_MAX ? 0 : static_cast<size_t>(bytes);
+}
+
+// The waiting panel's picture, `length` bytes: dark until the first pan fills it; null when
+// there is none to keep.
 uint8_t* shown_picture(size_t length) {
+    if (length == 0) {
+        return nullptr;
+    }
     if (g_shown_length != length) {
         std::free(g_shown);
         g_shown = static_cast<uint8_t*>(std::calloc(length, 1));
@@ -45,6 +63,29 @@ bool page_fits(const fb_var_screeninfo& asked) {
            uint64_t{asked.yoffset} + s.yres <= s.yres_virtual;
 }
 
+// The waiting panel takes the page at the offsets of `asked` from the device memory
+// (`memory_bytes` long, read through `fd`) as a scan-out reads it: rows line_length apart (the
+// packed row where the driver gives less), each xres pixels from the page's left edge. A row
+// past the memory stays dark.
+void take_page(const fb_var_screeninfo& asked, int fd, uint64_t memory_bytes) {
+    uint8_t* shown = shown_picture(page_bytes());
+    if (shown == nullptr) {
+        return;
+    }
+    const fb_var_screeninfo& s = double_screen();
+    const uint64_t row = row_bytes();
+    const uint64_t pitch = std::max<uint64_t>(double_fixed_screen().line_length, row);
+    for (uint64_t y = 0; y < s.yres; ++y) {
+        const uint64_t at =
+            (asked.yoffset + y) * pitch + uint64_t{asked.xoffset} * (s.bits_per_pixel / 8);
+        uint8_t* to = shown + y * row;
+        if (at + row > memory_bytes ||
+            pread(fd, to, row, static_cast<off_t>(at)) != static_cast<ssize_t>(row)) {
+            std::memset(to, 0, row);
+        }
+    }
+}
+
 }  // namespace
 
 void double_shown_page(fb_var_screeninfo* var) {
@@ -54,7 +95,7 @@ void double_shown_page(fb_var_screeninfo* var) {
     }
 }
 
-int double_pan(const fb_var_screeninfo& asked, const uint8_t* memory, size_t length) {
+int double_pan(const fb_var_screeninfo& asked, int fd, uint64_t memory_bytes) {
     const std::string& fail = double_settings().fail;
     if (fail == "pan" || fail == "pan-io") {
         double_log("ioctl fb FBIOPAN_DISPLAY failed (injected)");
@@ -70,14 +111,17 @@ int double_pan(const fb_var_screeninfo& asked, const uint8_t* memory, size_t len
     g_xoffset.store(asked.xoffset);
     g_yoffset.store(asked.yoffset);
     g_panned.store(true);
-    uint8_t* shown = panel_waits() && memory != nullptr ? shown_picture(length) : nullptr;
-    if (shown != nullptr) {
-        std::memcpy(shown, memory, length);
+    if (panel_waits()) {
+        take_page(asked, fd, memory_bytes);
     }
     double_log("ioctl fb FBIOPAN_DISPLAY xoffset=%u yoffset=%u", asked.xoffset, asked.yoffset);
     return 0;
 }
 
-const uint8_t* double_panel_picture(const uint8_t* memory, size_t length) {
-    return panel_waits() ? shown_picture(length) : memory;
+const uint8_t* double_panel_picture(const uint8_t* memory, size_t* length) {
+    if (!panel_waits()) {
+        return memory;
+    }
+    *length = page_bytes();
+    return shown_picture(*length);
 }

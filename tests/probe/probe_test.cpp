@@ -45,7 +45,7 @@ std::string fitting_report(const std::string& start) {
            "ok: memory: smem_len 4480 bytes holds the player's mapping of 4480 bytes\n"
            "ok: rows: line_length 64 bytes; the player steps rows by it\n"
            "ok: page: the shown page starts at (0,0), where the player draws\n"
-           "ok: present: the player pans to the shown page after each cycle "
+           "ok: present: the player pans to the page it draws after each cycle "
            "(FBIOPAN_DISPLAY), so a panel that shows the memory only when told shows each "
            "frame\n"
            "ok: channels red 16/8, green 8/8, blue 0/8: the player packs each colour at its "
