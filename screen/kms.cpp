@@ -63,7 +63,7 @@ int save_crtc() {
         restore.set_connectors_ptr = kms_pointer(g_kms.restore_connectors);
         restore.count_connectors = connectors;
     } else {
-        restore.fb_id = 0;  // it showed nothing: it goes off again
+        restore.fb_id = 0;  // it showed nothing (on no connector): it goes off again
         restore.mode_valid = 0;
     }
     return 0;
