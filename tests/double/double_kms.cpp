@@ -15,7 +15,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -44,8 +43,8 @@ constexpr uint32_t kXrgb8888 = 0x34325258;   // "XR24"
 
 struct crtc_state {
     uint32_t id;
-    uint32_t fb;                       // what it scans out; 0: off
-    std::vector<uint32_t> connectors;  // what it drives
+    uint32_t fb;         // what it scans out; 0: off
+    uint32_t connector;  // what it drives; 0: none
 };
 
 struct card_state {
@@ -61,7 +60,7 @@ struct card_state {
     bool dumb = false;
     bool fb = false;
     void* map = nullptr;
-    crtc_state crtcs[2] = {{kCrtc, kConsoleFb, {kDisplay}}, {kIdleCrtc, 0, {}}};
+    crtc_state crtcs[2] = {{kCrtc, kConsoleFb, kDisplay}, {kIdleCrtc, 0, 0}};
     std::vector<uint8_t> shown;  // what the display shows
 };
 
@@ -83,7 +82,7 @@ card_state& card() {
         const char* displays = std::getenv("ZELT_DOUBLE_KMS_DISPLAYS");
         k.displays = displays != nullptr ? displays : "";
         if (k.displays.rfind("hdmi-lit", 0) == 0) {
-            k.crtcs[0].connectors = {kHdmi};
+            k.crtcs[0].connector = kHdmi;
         }
         return k;
     }();
@@ -137,10 +136,8 @@ crtc_state* crtc_named(uint32_t id) {
 // The CRTC driving `connector`; 0 when none does.
 uint32_t crtc_driving(uint32_t connector) {
     for (const crtc_state& t : card().crtcs) {
-        for (uint32_t id : t.connectors) {
-            if (id == connector) {
-                return t.id;
-            }
+        if (t.connector == connector) {
+            return t.id;
         }
     }
     return 0;
@@ -264,31 +261,20 @@ int set_crtc(const drm_mode_crtc* s) {
     if (s->count_connectors != 0 && ids == nullptr) {
         return refuse("SETCRTC", EFAULT);
     }
-    std::vector<uint32_t> connectors;
-    if (s->count_connectors <= 2 && ids != nullptr) {
-        connectors.assign(ids, ids + s->count_connectors);
-    }
-    bool known = !connectors.empty();
-    for (uint32_t id : connectors) {
-        known = known && (id == kHdmi || id == kDisplay);
-    }
+    const uint32_t connector = s->count_connectors == 1 ? *ids : 0;
     const bool ours = s->fb_id == kOurFb && c.fb;
     const bool off = s->fb_id == 0 && s->count_connectors == 0 && s->mode_valid == 0;
-    const bool on = (s->fb_id == kConsoleFb || ours) && s->mode_valid == 1 && known;
+    const bool on = (s->fb_id == kConsoleFb || ours) && s->mode_valid == 1 &&
+                    (connector == kHdmi || connector == kDisplay);
     crtc_state* target = crtc_named(s->crtc_id);
     if (target == nullptr || !(off || on)) {
         return refuse("SETCRTC", EINVAL);
     }
-    // A connector has one CRTC: the others let go of it, and one left driving none goes off.
+    // A connector has one CRTC: another one driving it lets go of it and goes off.
     for (crtc_state& t : c.crtcs) {
-        for (uint32_t id : connectors) {
-            t.connectors.erase(std::remove(t.connectors.begin(), t.connectors.end(), id),
-                               t.connectors.end());
-        }
-        t.fb = t.connectors.empty() ? 0 : t.fb;
+        t = on && t.connector == connector ? crtc_state{t.id, 0, 0} : t;
     }
-    target->fb = s->fb_id;
-    target->connectors = connectors;
+    *target = crtc_state{target->id, s->fb_id, connector};
     if (ours) {
         refresh_display();
     }
@@ -422,7 +408,7 @@ int double_kms_ioctl(unsigned long request, void* arg) {
             c.fb = false;
             for (crtc_state& t : c.crtcs) {
                 if (t.fb == kOurFb) {
-                    t = crtc_state{t.id, 0, {}};  // its CRTC goes off with it
+                    t = crtc_state{t.id, 0, 0};  // its CRTC goes off with it
                 }
             }
             double_log("ioctl kms RMFB %u", kOurFb);
@@ -472,10 +458,8 @@ void double_kms_close(int fd) {
     std::string crtcs;
     for (const crtc_state& t : c.crtcs) {
         crtcs += " crtc" + std::to_string(t.id) + "=";
-        crtcs += t.fb == 0 ? "off" : "fb" + std::to_string(t.fb);
-        for (size_t i = 0; i < t.connectors.size(); ++i) {
-            crtcs += (i == 0 ? "@" : "+") + std::to_string(t.connectors[i]);
-        }
+        crtcs +=
+            t.fb == 0 ? "off" : "fb" + std::to_string(t.fb) + "@" + std::to_string(t.connector);
     }
     std::string left =
         std::string(c.dumb ? " dumb" : "") + (c.fb ? " fb" : "") + (c.map != nullptr ? " map" : "");
