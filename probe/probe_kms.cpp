@@ -25,9 +25,9 @@ void list_connectors(int fd) {
     if (kms_get_resources(fd, &resources) < 0) {
         return;
     }
-    static kms_connector connector;  // ~9 KB of modes: kept off the stack
+    static kms_connector connector;  // ~70 KB of modes: kept off the stack
     for (uint32_t i = 0; i < resources.connector_count; ++i) {
-        if (kms_get_connector(fd, resources.connectors[i], &connector) < 0) {
+        if (kms_get_connector(fd, resources.connectors[i], false, &connector) < 0) {
             std::printf("  connector id %u: cannot be read\n", resources.connectors[i]);
             continue;
         }

@@ -1,6 +1,5 @@
 #include "screen/kms.h"
 
-#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -25,21 +24,20 @@ constexpr uint32_t kFormatXrgb8888 =
 // until it is taken, so that the one release path undoes only what exists.
 struct kms_hold {
     kms_display display;
-    drm_mode_crtc saved;  // the CRTC as it was; crtc_id 0 until saved
-    uint32_t handle;      // the dumb buffer
+    // The request that puts the CRTC back as it was: its framebuffer and mode on the connectors
+    // it drove (ours or another display's), or off. Built when the CRTC is saved.
+    drm_mode_crtc restore;
+    uint32_t restore_connectors[kKmsMaxObjects];
+    uint32_t handle;  // the dumb buffer
     uint32_t fb_id;
-    bool crtc_set;  // the CRTC shows our framebuffer: put the saved state back
+    bool crtc_set;  // the CRTC shows our framebuffer: put it back
 };
 
-kms_hold g_kms = {{-1, 0, 0, 0, 0, 0, {}}, {}, 0, 0, false};
+kms_hold g_kms = {{-1, 0, 0, 0, 0, 0, {}}, {}, {}, 0, 0, false};
 bool g_present_reported = false;  // UI thread only
 
 int request(unsigned long what, void* arg) {
-    int result = 0;
-    do {
-        result = ioctl(g_kms.display.fd, what, arg);
-    } while (result < 0 && errno == EINTR);
-    return result;
+    return kms_ioctl(g_kms.display.fd, what, arg);
 }
 
 // The screen state the drawing code reads, the description block and the display's line.
@@ -53,12 +51,21 @@ void describe_screen() {
 }
 
 int save_crtc() {
-    drm_mode_crtc saved{};
-    saved.crtc_id = g_kms.display.crtc_id;
-    if (request(DRM_IOCTL_MODE_GETCRTC, &saved) < 0) {
+    drm_mode_crtc& restore = g_kms.restore;
+    restore = drm_mode_crtc{};
+    restore.crtc_id = g_kms.display.crtc_id;
+    if (request(DRM_IOCTL_MODE_GETCRTC, &restore) < 0) {
         return -1;
     }
-    g_kms.saved = saved;
+    const uint32_t connectors = kms_crtc_connectors(g_kms.display.fd, restore.crtc_id,
+                                                    g_kms.restore_connectors, kKmsMaxObjects);
+    if (restore.mode_valid != 0 && restore.fb_id != 0 && connectors != 0) {
+        restore.set_connectors_ptr = kms_pointer(g_kms.restore_connectors);
+        restore.count_connectors = connectors;
+    } else {
+        restore.fb_id = 0;  // it showed nothing (on no connector): it goes off again
+        restore.mode_valid = 0;
+    }
     return 0;
 }
 
@@ -135,8 +142,7 @@ int set_crtc() {
     drm_mode_crtc crtc{};
     crtc.crtc_id = g_kms.display.crtc_id;
     crtc.fb_id = g_kms.fb_id;
-    crtc.set_connectors_ptr =
-        static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&g_kms.display.connector_id));
+    crtc.set_connectors_ptr = kms_pointer(&g_kms.display.connector_id);
     crtc.count_connectors = 1;
     crtc.mode = g_kms.display.mode;
     crtc.mode_valid = 1;
@@ -208,17 +214,7 @@ void kms_present() {
 
 void kms_release() {
     if (g_kms.crtc_set) {
-        // What was shown before comes back; a CRTC that was off is switched off again.
-        drm_mode_crtc crtc = g_kms.saved;
-        const bool was_on = crtc.mode_valid != 0 && crtc.fb_id != 0;
-        crtc.set_connectors_ptr =
-            static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&g_kms.display.connector_id));
-        crtc.count_connectors = was_on ? 1 : 0;
-        if (!was_on) {
-            crtc.fb_id = 0;
-            crtc.mode_valid = 0;
-        }
-        const int ignored = request(DRM_IOCTL_MODE_SETCRTC, &crtc);
+        const int ignored = request(DRM_IOCTL_MODE_SETCRTC, &g_kms.restore);
         (void)ignored;
         g_kms.crtc_set = false;
     }

@@ -6,11 +6,11 @@
 #pragma once
 
 // Takes the display kms_find() chooses: prints the description block and one line naming the
-// card, connector, mode and CRTC; saves the CRTC's state; creates a dumb buffer of the mode's
-// size with a framebuffer on it, maps it and sets the CRTC to scan it out. Fills fbvar (the
-// mode's size, 32 bits, red 16/8, green 8/8, blue 0/8), fblayout (the buffer's pitch, origin 0),
-// fbmem and buffersize. On failure prints one line naming the step, releases what it took and
-// returns false.
+// card, connector, mode and CRTC; saves the CRTC's state with the connectors it drives; creates a
+// dumb buffer of the mode's size with a framebuffer on it, maps it and sets the CRTC to scan it
+// out. Fills fbvar (the mode's size, 32 bits, red 16/8, green 8/8, blue 0/8), fblayout (the
+// buffer's pitch, origin 0), fbmem and buffersize. On failure prints one line naming the step,
+// releases what it took and returns false.
 bool kms_connect();
 
 // Whether kms_connect() holds a card (until kms_release()).
@@ -21,6 +21,7 @@ bool kms_held();
 // reported once. For the UI thread, after each cycle.
 void kms_present();
 
-// Undoes what is held, in the reverse order of kms_connect(): restores the saved CRTC, removes
+// Undoes what is held, in the reverse order of kms_connect(): puts the CRTC back as it was
+// (its framebuffer on the connectors it drove, or off), removes
 // the framebuffer, unmaps fbmem, destroys the dumb buffer, closes the card.
 void kms_release();

@@ -16,16 +16,70 @@ constexpr uint32_t kChannelBits = 8;
 constexpr uint32_t kRedOffset = 16;
 constexpr uint32_t kGreenOffset = 8;
 constexpr uint32_t kBlueOffset = 0;
-constexpr uint32_t kConnected = 1;  // drm_mode_get_connector.connection: 1 connected
+// drm_mode_get_connector.connection: 1 connected, 2 disconnected, 3 the kernel cannot tell.
+constexpr uint32_t kConnected = 1;
+constexpr uint32_t kUnknown = 3;
+static_assert(kKmsMaxObjects <= 32, "possible_crtcs has a bit per CRTC, for 32 at most");
 
-// The user-space address of an array, as the kernel's requests carry it.
-template <typename T>
-uint64_t address_of(T* array) {
-    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(array));
+// The card's display: its first connected connector with a mode and a CRTC, else the first one
+// whose state the kernel cannot tell (where the kernel's own console goes when none is
+// connected). Only the first pass may have the connectors probed: the second finds them fresh.
+kms_step choose_display(int fd, const kms_resources& resources, bool force_probe,
+                        kms_display* out) {
+    static kms_connector connector;  // ~70 KB of modes: kept off the stack; main thread only
+    kms_step failed = kms_step::connector;
+    for (const uint32_t wanted : {kConnected, kUnknown}) {
+        for (uint32_t i = 0; i < resources.connector_count; ++i) {
+            if (kms_get_connector(fd, resources.connectors[i], force_probe, &connector) < 0 ||
+                connector.info.connection != wanted) {
+                continue;
+            }
+            const drm_mode_modeinfo* mode = kms_pick_mode(connector);
+            if (mode == nullptr) {
+                failed = std::max(failed, kms_step::mode);
+                continue;
+            }
+            const uint32_t crtc = kms_pick_crtc(fd, resources, connector);
+            if (crtc == 0) {
+                failed = kms_step::crtc;
+                continue;
+            }
+            *out = kms_display{fd,
+                               out->card,
+                               connector.info.connector_id,
+                               connector.info.connector_type,
+                               connector.info.connector_type_id,
+                               crtc,
+                               *mode};
+            return kms_step::none;
+        }
+        force_probe = false;
+    }
+    return failed;
 }
 
-// The ioctl, asked again when a signal interrupted it, as the kernel's own clients do.
-int kms_request(int fd, unsigned long request, void* arg) {
+// Whether CRTC `id` shows nothing now: no mode, or no framebuffer to scan out.
+bool crtc_off(int fd, uint32_t id) {
+    drm_mode_crtc crtc{};
+    crtc.crtc_id = id;
+    return kms_ioctl(fd, DRM_IOCTL_MODE_GETCRTC, &crtc) == 0 &&
+           (crtc.mode_valid == 0 || crtc.fb_id == 0);
+}
+
+// The encoder connector `id` is driven through now (0: none). Asked with room for one scratch
+// mode rather than none, so that the kernel answers what it knows without probing the display.
+uint32_t connector_encoder(int fd, uint32_t id) {
+    drm_mode_modeinfo scratch{};
+    drm_mode_get_connector c{};
+    c.connector_id = id;
+    c.modes_ptr = kms_pointer(&scratch);
+    c.count_modes = 1;
+    return kms_ioctl(fd, DRM_IOCTL_MODE_GETCONNECTOR, &c) == 0 ? c.encoder_id : 0;
+}
+
+}  // namespace
+
+int kms_ioctl(int fd, unsigned long request, void* arg) {
     int result = 0;
     do {
         result = ioctl(fd, request, arg);
@@ -33,51 +87,18 @@ int kms_request(int fd, unsigned long request, void* arg) {
     return result;
 }
 
-// The card's first connected connector with a mode, with the mode and a CRTC for it.
-kms_step choose_display(int fd, kms_display* out) {
-    kms_resources resources{};
-    if (kms_get_resources(fd, &resources) < 0) {
-        return kms_step::resources;
-    }
-    static kms_connector connector;  // ~9 KB of modes: kept off the stack; main thread only
-    kms_step reached = kms_step::connector;
-    for (uint32_t i = 0; i < resources.connector_count; ++i) {
-        if (kms_get_connector(fd, resources.connectors[i], &connector) < 0 ||
-            connector.info.connection != kConnected) {
-            continue;
-        }
-        const drm_mode_modeinfo* mode = kms_pick_mode(connector);
-        if (mode == nullptr) {
-            reached = std::max(reached, kms_step::mode);
-            continue;
-        }
-        const uint32_t crtc = kms_pick_crtc(fd, resources, connector);
-        if (crtc == 0) {
-            reached = kms_step::crtc;
-            continue;
-        }
-        *out = kms_display{fd,
-                           out->card,
-                           connector.info.connector_id,
-                           connector.info.connector_type,
-                           connector.info.connector_type_id,
-                           crtc,
-                           *mode};
-        return kms_step::none;
-    }
-    return reached;
+__u64 kms_pointer(const void* memory) {
+    return static_cast<__u64>(reinterpret_cast<uintptr_t>(memory));
 }
-
-}  // namespace
 
 int kms_get_resources(int fd, kms_resources* out) {
     // One request: the kernel fills as many ids as there is room for and says how many exist.
     drm_mode_card_res res{};
-    res.connector_id_ptr = address_of(out->connectors);
+    res.connector_id_ptr = kms_pointer(out->connectors);
     res.count_connectors = kKmsMaxObjects;
-    res.crtc_id_ptr = address_of(out->crtcs);
+    res.crtc_id_ptr = kms_pointer(out->crtcs);
     res.count_crtcs = kKmsMaxObjects;
-    if (kms_request(fd, DRM_IOCTL_MODE_GETRESOURCES, &res) < 0) {
+    if (kms_ioctl(fd, DRM_IOCTL_MODE_GETRESOURCES, &res) < 0) {
         return -1;
     }
     out->connector_count = std::min(res.count_connectors, kKmsMaxObjects);
@@ -85,33 +106,30 @@ int kms_get_resources(int fd, kms_resources* out) {
     return 0;
 }
 
-int kms_get_connector(int fd, uint32_t id, kms_connector* out) {
-    // First with no room: that request probes the display and counts its modes and encoders.
+int kms_get_connector(int fd, uint32_t id, bool force_probe, kms_connector* out) {
     drm_mode_get_connector& c = out->info;
+    if (force_probe) {
+        // With no room for modes the kernel probes the display first; its answer is asked below.
+        c = drm_mode_get_connector{};
+        c.connector_id = id;
+        if (kms_ioctl(fd, DRM_IOCTL_MODE_GETCONNECTOR, &c) < 0) {
+            return -1;
+        }
+    }
+    // Room for every mode and encoder taken, no properties asked: the kernel fills a list only
+    // when all of it fits, both in one request, so the answer is whole even when the display
+    // changes meanwhile, and nothing needs asking again.
     c = drm_mode_get_connector{};
     c.connector_id = id;
-    if (kms_request(fd, DRM_IOCTL_MODE_GETCONNECTOR, &c) < 0) {
+    c.modes_ptr = kms_pointer(out->modes);
+    c.count_modes = kKmsMaxModes;
+    c.encoders_ptr = kms_pointer(out->encoders);
+    c.count_encoders = kKmsMaxObjects;
+    if (kms_ioctl(fd, DRM_IOCTL_MODE_GETCONNECTOR, &c) < 0) {
         return -1;
-    }
-    if (c.count_modes == 0) {
-        c.count_encoders = 0;  // nothing to play on: its encoders are not needed
-        return 0;
     }
     if (c.count_modes > kKmsMaxModes || c.count_encoders > kKmsMaxObjects) {
-        errno = E2BIG;
-        return -1;
-    }
-    // Then with room for what was counted; the kernel copies a list only when all of it fits.
-    const uint32_t modes = c.count_modes;
-    const uint32_t encoders = c.count_encoders;
-    c.modes_ptr = address_of(out->modes);
-    c.encoders_ptr = address_of(out->encoders);
-    c.count_props = 0;
-    if (kms_request(fd, DRM_IOCTL_MODE_GETCONNECTOR, &c) < 0) {
-        return -1;
-    }
-    if (c.count_modes > modes || c.count_encoders > encoders) {
-        errno = EAGAIN;  // the display changed between the two requests
+        errno = E2BIG;  // its lists were left unfilled
         return -1;
     }
     return 0;
@@ -136,25 +154,49 @@ const drm_mode_modeinfo* kms_pick_mode(const kms_connector& connector) {
 uint32_t kms_pick_crtc(int fd, const kms_resources& resources, const kms_connector& connector) {
     drm_mode_get_encoder encoder{};
     encoder.encoder_id = connector.info.encoder_id;
-    if (encoder.encoder_id != 0 && kms_request(fd, DRM_IOCTL_MODE_GETENCODER, &encoder) == 0 &&
+    if (encoder.encoder_id != 0 && kms_ioctl(fd, DRM_IOCTL_MODE_GETENCODER, &encoder) == 0 &&
         encoder.crtc_id != 0) {
         return encoder.crtc_id;
     }
+    // possible_crtcs is a bit mask over the order GETRESOURCES lists the CRTCs in.
+    uint32_t allowed = 0;
     const uint32_t encoders = std::min(connector.info.count_encoders, kKmsMaxObjects);
     for (uint32_t e = 0; e < encoders; ++e) {
         encoder = drm_mode_get_encoder{};
         encoder.encoder_id = connector.encoders[e];
-        if (kms_request(fd, DRM_IOCTL_MODE_GETENCODER, &encoder) < 0) {
-            continue;
-        }
-        // possible_crtcs is a bit mask over the order GETRESOURCES lists the CRTCs in.
-        for (uint32_t i = 0; i < resources.crtc_count && i < 32; ++i) {
-            if ((encoder.possible_crtcs & (1u << i)) != 0) {
-                return resources.crtcs[i];
-            }
+        if (kms_ioctl(fd, DRM_IOCTL_MODE_GETENCODER, &encoder) == 0) {
+            allowed |= encoder.possible_crtcs;
         }
     }
-    return 0;
+    // One that is off leaves every other display as it is; else another display's is taken.
+    uint32_t lit = 0;
+    for (uint32_t i = 0; i < resources.crtc_count; ++i) {
+        if ((allowed & (1u << i)) == 0) {
+            continue;
+        }
+        if (crtc_off(fd, resources.crtcs[i])) {
+            return resources.crtcs[i];
+        }
+        lit = lit == 0 ? resources.crtcs[i] : lit;
+    }
+    return lit;
+}
+
+uint32_t kms_crtc_connectors(int fd, uint32_t crtc, uint32_t* ids, uint32_t room) {
+    kms_resources resources{};
+    if (kms_get_resources(fd, &resources) < 0) {
+        return 0;
+    }
+    uint32_t count = 0;
+    for (uint32_t i = 0; i < resources.connector_count && count < room; ++i) {
+        drm_mode_get_encoder encoder{};
+        encoder.encoder_id = connector_encoder(fd, resources.connectors[i]);
+        if (encoder.encoder_id != 0 && kms_ioctl(fd, DRM_IOCTL_MODE_GETENCODER, &encoder) == 0 &&
+            encoder.crtc_id == crtc) {
+            ids[count++] = resources.connectors[i];
+        }
+    }
+    return count;
 }
 
 void kms_card_path(int card, char* path, unsigned long size) {
@@ -217,6 +259,7 @@ void kms_failure_text(const kms_failure& why, char* text, unsigned long size) {
 
 int kms_find(bool read_write, kms_display* out, kms_failure* why) {
     *why = kms_failure{kms_step::card, 0, ENOENT};
+    out->fd = -1;
     for (int card = 0; card < kKmsMaxCards; ++card) {
         char path[32];
         kms_card_path(card, path, sizeof path);
@@ -227,16 +270,22 @@ int kms_find(bool read_write, kms_display* out, kms_failure* why) {
             }
             continue;
         }
+        kms_resources resources{};
+        if (kms_get_resources(fd, &resources) < 0) {
+            // Not a card with displays (a GPU's of its own, say): the next one may be.
+            if (why->step == kms_step::card) {
+                *why = kms_failure{kms_step::resources, card, errno};
+            }
+            close(fd);
+            continue;
+        }
         out->card = card;
-        const kms_step reached = choose_display(fd, out);
-        if (reached == kms_step::none) {
+        *why = kms_failure{choose_display(fd, resources, read_write, out), card, 0};
+        if (why->step == kms_step::none) {
             return 0;
         }
-        if (reached > why->step) {
-            *why = kms_failure{reached, card, reached == kms_step::resources ? errno : 0};
-        }
         close(fd);
+        return -1;
     }
-    out->fd = -1;
     return -1;
 }

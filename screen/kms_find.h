@@ -1,7 +1,8 @@
 // Finding the display to play on through the kernel's mode setting (KMS), where there is no
-// framebuffer device: a card under /dev/dri, its first connected connector with a mode, that
-// mode and a CRTC the connector's encoder can drive. Read-only: every request used here needs no
-// mastership of the card and changes nothing, so the device probe shares it.
+// framebuffer device: the first card under /dev/dri that answers, its first connected connector
+// with a mode (else one whose state the kernel cannot tell), that mode and a CRTC the
+// connector's encoder can drive. Read-only: every request used here needs no mastership of the
+// card and changes nothing, so the device probe shares it.
 #pragma once
 
 #include <drm/drm.h>
@@ -11,8 +12,11 @@
 #include <cstdint>
 
 constexpr int kKmsMaxCards = 8;  // /dev/dri/card0 to card7
+// Connectors and CRTCs looked at per card (the rest are not), and encoders per connector: the
+// kernel numbers a card's CRTCs and encoders in 32-bit masks, so it has at most 32 of each.
 constexpr uint32_t kKmsMaxObjects = 32;
-constexpr uint32_t kKmsMaxModes = 128;
+// Modes per connector: a connector offering more is passed over (~70 KB at this count).
+constexpr uint32_t kKmsMaxModes = 1024;
 
 // The step of finding a display that failed, in the order they are taken.
 enum class kms_step { none, card, resources, connector, mode, crtc };
@@ -43,23 +47,32 @@ struct kms_display {
     drm_mode_modeinfo mode;
 };
 
-// Why no display was found: the furthest step any card reached, its card and errno.
+// Why no display was found: the step that failed on the card looked at, and errno.
 struct kms_failure {
     kms_step step;
     int card;
     int error;
 };
 
+// The request on the card, asked again when a signal interrupted it. Returns ioctl()'s result.
+int kms_ioctl(int fd, unsigned long request, void* arg);
+// The address of `memory` as the kernel's requests carry pointers.
+__u64 kms_pointer(const void* memory);
+
 // Fills `out` with the card's connector and CRTC ids. Returns 0, or -1 with errno set.
 int kms_get_resources(int fd, kms_resources* out);
-// Fills `out` with connector `id`, probing its modes. Returns 0, or -1 with errno set (EAGAIN
-// when its lists grew between the two requests, E2BIG beyond the caps).
-int kms_get_connector(int fd, uint32_t id, kms_connector* out);
+// Fills `out` with connector `id`, its modes and encoders. With `force_probe` the kernel first
+// probes the display afresh (which may flicker it; only the card's master may, at start-up);
+// without, it answers what it last found. Returns 0, or -1 with errno set (E2BIG beyond the
+// caps).
+int kms_get_connector(int fd, uint32_t id, bool force_probe, kms_connector* out);
 // The connector's preferred mode, else its first; null when it has none.
 const drm_mode_modeinfo* kms_pick_mode(const kms_connector& connector);
-// A CRTC the connector can be driven by: its encoder's current one, else the first its
-// encoders allow; 0 when there is none.
+// A CRTC the connector can be driven by: its encoder's current one, else one its encoders allow
+// that is off, else the first they allow (another display's); 0 when there is none.
 uint32_t kms_pick_crtc(int fd, const kms_resources& resources, const kms_connector& connector);
+// Writes into `ids` (room for `room`) the connectors CRTC `crtc` drives now. Returns how many.
+uint32_t kms_crtc_connectors(int fd, uint32_t crtc, uint32_t* ids, uint32_t room);
 // Writes "/dev/dri/cardN" into `path` (at least 16 bytes).
 void kms_card_path(int card, char* path, unsigned long size);
 // Writes the kernel's name of a connector ("HDMI-A-1", "Virtual-1") into `name`.
@@ -77,7 +90,8 @@ void kms_display_text(const kms_display& display, char* text, unsigned long size
 // connected display"), without a newline.
 void kms_failure_text(const kms_failure& why, char* text, unsigned long size);
 
-// Opens card0 to card7 in turn (read-write when `read_write`, else read-only) and keeps the first
-// with a connected connector that has a mode and a CRTC. Returns 0 with `out` filled and its
-// card open, or -1 with `why` filled and no card open.
+// Opens card0 to card7 in turn (read-write when `read_write`, else read-only) and takes the first
+// that answers for its resources: its display when it has one. The player (`read_write`, the
+// card's master) has the connectors probed afresh; the probe does not. Returns 0 with `out`
+// filled and its card open, or -1 with `why` filled and no card open.
 int kms_find(bool read_write, kms_display* out, kms_failure* why);

@@ -46,6 +46,12 @@
 //                            create, addfb2 (ADDFB still works), addfb (both), map (MAP_DUMB),
 //                            mmap, held (another program is master: SETCRTC answers EACCES),
 //                            dirtyfb (ENOSYS: the display scans the buffer itself)
+//   ZELT_DOUBLE_KMS_DISPLAYS the card's displays arranged otherwise: hdmi-lit (the console shows
+//                            on HDMI-A-1, connected and listed after Virtual-1, which no CRTC
+//                            drives), hdmi-lit-one-crtc (so, and Virtual-1 can use CRTC 40
+//                            only), virtual-unknown (Virtual-1's state is unknown), hdmi-unknown
+//                            (HDMI-A-1's is, with modes), hotplug (Virtual-1 gains a mode after
+//                            it is first asked for), many-modes (Virtual-1 offers 300)
 // Threads: the first thread created is "ui", the second "worker"; every other is "other" and
 // the main thread is "main". Each created thread logs "thread ROLE id=N" with its own
 // pthread_self() as it starts.

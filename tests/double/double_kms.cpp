@@ -1,10 +1,13 @@
 // The KMS card: with ZELT_DOUBLE_KMS set, "/dev/dri/card0" has two connectors (HDMI-A-1
-// disconnected; Virtual-1 connected, offering 640x480 and the preferred mode), one CRTC that
-// shows another program's framebuffer (a console, say) when the run starts, and one dumb buffer
-// at a time in an anonymous memory file. Its display, like virtio-gpu's, takes the buffer's
-// content at the mode setting and at each DIRTYFB only: without the present it shows nothing
-// new. Every request is logged; closing the card logs what the CRTC shows and what the program
-// left behind ("close kms crtc=fb50 left=none"). Without ZELT_DOUBLE_KMS no card exists.
+// disconnected; Virtual-1 connected, offering 640x480 and the preferred mode), CRTC 40 showing
+// another program's framebuffer (a console, say) on Virtual-1 when the run starts, CRTC 41 off,
+// and one dumb buffer at a time in an anonymous memory file; ZELT_DOUBLE_KMS_DISPLAYS arranges
+// the displays otherwise. Its display, like virtio-gpu's, takes the buffer's content at the mode
+// setting and at each DIRTYFB only: without the present it shows nothing new. Every request is
+// logged, a GETCONNECTOR with no room for modes as a forced probe; closing the card logs what
+// each CRTC shows on which connectors and what the program left behind ("close kms
+// crtc40=fb50@33 crtc41=off left=none"). Pointers the kernel could not follow (null, or past 32
+// bits in a 32-bit process) are refused with EFAULT. Without ZELT_DOUBLE_KMS no card exists.
 #include <drm/drm.h>
 #include <drm/drm_mode.h>
 #include <fcntl.h>
@@ -27,13 +30,22 @@ namespace {
 constexpr char kCardPrefix[] = "/dev/dri/card";
 constexpr uint32_t kHdmi = 31;
 constexpr uint32_t kDisplay = 33;
-constexpr uint32_t kEncoder = 35;  // the display's; the HDMI connector's is 34
+constexpr uint32_t kEncoder = 35;  // the display's
+constexpr uint32_t kHdmiEncoder = 34;
 constexpr uint32_t kCrtc = 40;
+constexpr uint32_t kIdleCrtc = 41;
+constexpr uint32_t kDisconnected = 2;
 constexpr uint32_t kConsoleFb = 50;
 constexpr uint32_t kOurFb = 60;
 constexpr uint32_t kHandle = 1;
 constexpr uint64_t kMapOffset = 1ull << 32;  // as a 64-bit kernel hands them out
 constexpr uint32_t kXrgb8888 = 0x34325258;   // "XR24"
+
+struct crtc_state {
+    uint32_t id;
+    uint32_t fb;         // what it scans out; 0: off
+    uint32_t connector;  // what it drives; 0: none
+};
 
 struct card_state {
     bool present = false;
@@ -41,13 +53,15 @@ struct card_state {
     uint32_t height = 0;
     uint32_t pitch = 0;
     std::string fail;
-    int memory = -1;  // the dumb buffer's memory file
+    std::string displays;  // ZELT_DOUBLE_KMS_DISPLAYS
+    bool asked = false;    // Virtual-1 was asked for once ("hotplug": it has one mode more since)
+    int memory = -1;       // the dumb buffer's memory file
     uint64_t size = 0;
     bool dumb = false;
     bool fb = false;
     void* map = nullptr;
-    uint32_t crtc_fb = kConsoleFb;  // what the CRTC scans out
-    std::vector<uint8_t> shown;     // what the display shows
+    crtc_state crtcs[2] = {{kCrtc, kConsoleFb, kDisplay}, {kIdleCrtc, 0, 0}};
+    std::vector<uint8_t> shown;  // what the display shows
 };
 
 // The open card's handle: read by every ioctl, mmap and close of the process, so no lazy state.
@@ -65,6 +79,11 @@ card_state& card() {
                                    : (k.width * 4 + 63) / 64 * 64;
         const char* fail = std::getenv("ZELT_DOUBLE_KMS_FAIL");
         k.fail = fail != nullptr ? fail : "";
+        const char* displays = std::getenv("ZELT_DOUBLE_KMS_DISPLAYS");
+        k.displays = displays != nullptr ? displays : "";
+        if (k.displays.rfind("hdmi-lit", 0) == 0) {
+            k.crtcs[0].connector = kHdmi;
+        }
         return k;
     }();
     return c;
@@ -80,9 +99,52 @@ int refuse(const char* what, int error) {
     return -1;
 }
 
-template <typename T>
-T* user_memory(uint64_t address) {
-    return reinterpret_cast<T*>(static_cast<uintptr_t>(address));
+bool arranged(const char* displays) {
+    return card().displays == displays;
+}
+
+// The console shows on HDMI-A-1, connected, instead of on Virtual-1.
+bool hdmi_lit() {
+    return card().displays.rfind("hdmi-lit", 0) == 0;
+}
+
+// The program's memory a request points at, as the kernel finds it: none at 0, nor where the
+// address has bits above what this process's pointers hold.
+void* user_memory(uint64_t address) {
+    const bool fits = sizeof(void*) == 8 || (address >> 32) == 0;
+    return address != 0 && fits ? reinterpret_cast<void*>(static_cast<uintptr_t>(address))
+                                : nullptr;
+}
+
+bool copy_out(uint64_t address, const void* data, size_t size) {
+    void* to = user_memory(address);
+    if (to != nullptr) {
+        std::memcpy(to, data, size);
+    }
+    return to != nullptr;
+}
+
+crtc_state* crtc_named(uint32_t id) {
+    for (crtc_state& t : card().crtcs) {
+        if (t.id == id) {
+            return &t;
+        }
+    }
+    return nullptr;
+}
+
+// The CRTC driving `connector`; 0 when none does.
+uint32_t crtc_driving(uint32_t connector) {
+    for (const crtc_state& t : card().crtcs) {
+        if (t.connector == connector) {
+            return t.id;
+        }
+    }
+    return 0;
+}
+
+bool ours_shown() {
+    return card().crtcs[0].fb == kOurFb || card().crtcs[1].fb == kOurFb;
 }
 
 drm_mode_modeinfo mode_of(uint32_t w, uint32_t h, bool preferred) {
@@ -102,31 +164,57 @@ void refresh_display() {
     (void)got;
 }
 
-int get_connector(drm_mode_get_connector* g) {
+// drm_mode_get_connector.connection: 1 connected, 2 disconnected, 3 unknown.
+uint32_t connection_of(uint32_t connector) {
+    if (connector == kDisplay) {
+        return failing("connector") ? kDisconnected : arranged("virtual-unknown") ? 3 : 1;
+    }
+    return hdmi_lit() ? 1 : arranged("hdmi-unknown") ? 3 : kDisconnected;
+}
+
+std::vector<drm_mode_modeinfo> modes_of(uint32_t connector) {
     card_state& c = card();
-    const bool connected = g->connector_id == kDisplay && !failing("connector");
-    std::vector<drm_mode_modeinfo> modes;
-    if (connected && !failing("mode")) {
-        modes = {mode_of(640, 480, false), mode_of(c.width, c.height, true)};
+    if (connection_of(connector) == kDisconnected || failing("mode")) {
+        return {};
     }
+    std::vector<drm_mode_modeinfo> modes = {mode_of(640, 480, false)};
+    if (connector == kDisplay && arranged("many-modes")) {
+        modes.resize(300, mode_of(320, 240, false));
+    }
+    if (connector == kDisplay && arranged("hotplug") && c.asked) {
+        modes.push_back(mode_of(800, 600, false));
+    }
+    modes.push_back(mode_of(c.width, c.height, true));
+    return modes;
+}
+
+int get_connector(drm_mode_get_connector* g) {
+    const uint32_t id = g->connector_id;
+    if (id != kHdmi && id != kDisplay) {
+        return refuse("GETCONNECTOR", ENOENT);
+    }
+    const std::vector<drm_mode_modeinfo> modes = modes_of(id);
+    const uint32_t encoder = id == kDisplay ? kEncoder : kHdmiEncoder;
+    const uint32_t props[] = {1, 2};  // two properties, both 0
+    const uint64_t values[] = {0, 0};
     // As the kernel does: a list is copied only when all of it fits.
-    if (!modes.empty() && g->count_modes >= modes.size()) {
-        std::memcpy(user_memory<drm_mode_modeinfo>(g->modes_ptr), modes.data(),
-                    modes.size() * sizeof modes[0]);
+    if ((!modes.empty() && g->count_modes >= modes.size() &&
+         !copy_out(g->modes_ptr, modes.data(), modes.size() * sizeof modes[0])) ||
+        (g->count_encoders >= 1 && !copy_out(g->encoders_ptr, &encoder, sizeof encoder)) ||
+        (g->count_props >= 2 && (!copy_out(g->props_ptr, props, sizeof props) ||
+                                 !copy_out(g->prop_values_ptr, values, sizeof values)))) {
+        return refuse("GETCONNECTOR", EFAULT);
     }
-    if (g->count_encoders >= 1) {
-        *user_memory<uint32_t>(g->encoders_ptr) =
-            g->connector_id == kDisplay ? kEncoder : kEncoder - 1;
-    }
+    const bool forced = g->count_modes == 0;
+    card().asked = card().asked || id == kDisplay;
     g->count_modes = static_cast<uint32_t>(modes.size());
     g->count_encoders = 1;
-    g->count_props = 0;
-    g->encoder_id = connected && !failing("crtc") ? kEncoder : 0;
-    g->connector_type =
-        g->connector_id == kDisplay ? DRM_MODE_CONNECTOR_VIRTUAL : DRM_MODE_CONNECTOR_HDMIA;
+    g->count_props = 2;
+    g->encoder_id = crtc_driving(id) != 0 && !failing("crtc") ? encoder : 0;
+    g->connector_type = id == kDisplay ? DRM_MODE_CONNECTOR_VIRTUAL : DRM_MODE_CONNECTOR_HDMIA;
     g->connector_type_id = 1;
-    g->connection = connected ? 1 : 2;
-    double_log("ioctl kms GETCONNECTOR %u", g->connector_id);
+    g->connection = connection_of(id);
+    double_log("ioctl kms GETCONNECTOR %u%s", id, forced ? " forced probe" : "");
     return 0;
 }
 
@@ -164,19 +252,29 @@ int add_fb(const char* what, bool wanted, uint32_t handle, uint32_t pitch, uint3
     return 0;
 }
 
-int set_crtc(drm_mode_crtc* s) {
+int set_crtc(const drm_mode_crtc* s) {
     card_state& c = card();
     if (failing("held")) {
         return refuse("SETCRTC", EACCES);  // what the kernel answers all but the card's master
     }
+    const auto* ids = static_cast<const uint32_t*>(user_memory(s->set_connectors_ptr));
+    if (s->count_connectors != 0 && ids == nullptr) {
+        return refuse("SETCRTC", EFAULT);
+    }
+    const uint32_t connector = s->count_connectors == 1 ? *ids : 0;
     const bool ours = s->fb_id == kOurFb && c.fb;
     const bool off = s->fb_id == 0 && s->count_connectors == 0 && s->mode_valid == 0;
-    const bool on = (s->fb_id == kConsoleFb || ours) && s->count_connectors == 1 &&
-                    s->mode_valid == 1 && *user_memory<uint32_t>(s->set_connectors_ptr) == kDisplay;
-    if (s->crtc_id != kCrtc || !(off || on)) {
+    const bool on = (s->fb_id == kConsoleFb || ours) && s->mode_valid == 1 &&
+                    (connector == kHdmi || connector == kDisplay);
+    crtc_state* target = crtc_named(s->crtc_id);
+    if (target == nullptr || !(off || on)) {
         return refuse("SETCRTC", EINVAL);
     }
-    c.crtc_fb = s->fb_id;
+    // A connector has one CRTC: another one driving it lets go of it and goes off.
+    for (crtc_state& t : c.crtcs) {
+        t = on && t.connector == connector ? crtc_state{t.id, 0, 0} : t;
+    }
+    *target = crtc_state{target->id, s->fb_id, connector};
     if (ours) {
         refresh_display();
     }
@@ -194,7 +292,7 @@ int dirty_fb(const drm_mode_fb_dirty_cmd* d) {
     if (d->fb_id != kOurFb || !c.fb) {
         return refuse("DIRTYFB", ENOENT);
     }
-    if (c.crtc_fb == kOurFb) {
+    if (ours_shown()) {
         refresh_display();
     }
     double_log("ioctl kms DIRTYFB fb=%u", d->fb_id);
@@ -231,16 +329,18 @@ int double_kms_ioctl(unsigned long request, void* arg) {
                 return refuse("GETRESOURCES", EINVAL);
             }
             auto* r = static_cast<drm_mode_card_res*>(arg);
-            const uint32_t connectors[] = {kHdmi, kDisplay};
-            if (r->count_connectors >= 2) {
-                std::memcpy(user_memory<uint32_t>(r->connector_id_ptr), connectors,
-                            sizeof connectors);
-            }
-            if (r->count_crtcs >= 1) {
-                *user_memory<uint32_t>(r->crtc_id_ptr) = kCrtc;
+            // With the console on HDMI-A-1, Virtual-1 is listed first: a display that no CRTC
+            // drives is taken while another is lit.
+            const uint32_t connectors[] = {hdmi_lit() ? kDisplay : kHdmi,
+                                           hdmi_lit() ? kHdmi : kDisplay};
+            const uint32_t crtcs[] = {kCrtc, kIdleCrtc};
+            if ((r->count_connectors >= 2 &&
+                 !copy_out(r->connector_id_ptr, connectors, sizeof connectors)) ||
+                (r->count_crtcs >= 2 && !copy_out(r->crtc_id_ptr, crtcs, sizeof crtcs))) {
+                return refuse("GETRESOURCES", EFAULT);
             }
             r->count_connectors = 2;
-            r->count_crtcs = 1;
+            r->count_crtcs = 2;
             double_log("ioctl kms GETRESOURCES");
             return 0;
         }
@@ -248,22 +348,31 @@ int double_kms_ioctl(unsigned long request, void* arg) {
             return get_connector(static_cast<drm_mode_get_connector*>(arg));
         case DRM_IOCTL_MODE_GETENCODER: {
             auto* e = static_cast<drm_mode_get_encoder*>(arg);
-            e->crtc_id = e->encoder_id == kEncoder && !failing("crtc") ? kCrtc : 0;
-            e->possible_crtcs = failing("crtc") ? 0 : 1;
+            const uint32_t connector = e->encoder_id == kEncoder       ? kDisplay
+                                       : e->encoder_id == kHdmiEncoder ? kHdmi
+                                                                       : 0;
+            if (connector == 0) {
+                return refuse("GETENCODER", ENOENT);
+            }
+            e->crtc_id = failing("crtc") ? 0 : crtc_driving(connector);
+            e->possible_crtcs = failing("crtc")                                          ? 0
+                                : connector == kDisplay && arranged("hdmi-lit-one-crtc") ? 1
+                                                                                         : 3;
             double_log("ioctl kms GETENCODER %u", e->encoder_id);
             return 0;
         }
         case DRM_IOCTL_MODE_GETCRTC: {
             auto* g = static_cast<drm_mode_crtc*>(arg);
-            if (failing("getcrtc") || g->crtc_id != kCrtc) {
+            const crtc_state* t = crtc_named(g->crtc_id);
+            if (failing("getcrtc") || t == nullptr) {
                 return refuse("GETCRTC", EINVAL);
             }
             *g = drm_mode_crtc{};
-            g->crtc_id = kCrtc;
-            g->fb_id = c.crtc_fb;
-            g->mode_valid = c.crtc_fb != 0 ? 1 : 0;
-            g->mode = mode_of(c.width, c.height, true);
-            double_log("ioctl kms GETCRTC %u", kCrtc);
+            g->crtc_id = t->id;
+            g->fb_id = t->fb;
+            g->mode_valid = t->fb != 0 ? 1 : 0;
+            g->mode = t->fb != 0 ? mode_of(c.width, c.height, true) : drm_mode_modeinfo{};
+            double_log("ioctl kms GETCRTC %u", t->id);
             return 0;
         }
         case DRM_IOCTL_MODE_CREATE_DUMB:
@@ -297,7 +406,11 @@ int double_kms_ioctl(unsigned long request, void* arg) {
                 return refuse("RMFB", ENOENT);
             }
             c.fb = false;
-            c.crtc_fb = c.crtc_fb == kOurFb ? 0 : c.crtc_fb;  // its CRTC goes off with it
+            for (crtc_state& t : c.crtcs) {
+                if (t.fb == kOurFb) {
+                    t = crtc_state{t.id, 0, 0};  // its CRTC goes off with it
+                }
+            }
             double_log("ioctl kms RMFB %u", kOurFb);
             return 0;
         case DRM_IOCTL_MODE_DESTROY_DUMB:
@@ -342,14 +455,20 @@ void double_kms_close(int fd) {
         return;
     }
     const card_state& c = card();
+    std::string crtcs;
+    for (const crtc_state& t : c.crtcs) {
+        crtcs += " crtc" + std::to_string(t.id) + "=";
+        crtcs +=
+            t.fb == 0 ? "off" : "fb" + std::to_string(t.fb) + "@" + std::to_string(t.connector);
+    }
     std::string left =
         std::string(c.dumb ? " dumb" : "") + (c.fb ? " fb" : "") + (c.map != nullptr ? " map" : "");
-    double_log("close kms crtc=fb%u left=%s", c.crtc_fb, left.empty() ? "none" : &left[1]);
+    double_log("close kms%s left=%s", crtcs.c_str(), left.empty() ? "none" : &left[1]);
     g_fd.store(-1);
 }
 
 bool double_kms_save(const char* path) {
-    if (g_fd.load() < 0 || card().crtc_fb != kOurFb) {
+    if (g_fd.load() < 0 || !ours_shown()) {
         return false;
     }
     if (failing("dirtyfb")) {

@@ -24,20 +24,32 @@ constexpr long kCycles = 8;
 constexpr uint32_t kPitch = 96;  // rows padded past the 64 bytes of 16 pixels
 const char kNoFb0[] = "fb0 dev open: No such file or directory\n";
 const char kHandOff[] = "system \"start recovery\"";
-// Closing the card: the CRTC shows the console's framebuffer again and nothing is left.
-const char kReleased[] = "close kms crtc=fb50 left=none";
+// Closing the card: CRTC 40 shows the console's framebuffer again on Virtual-1 (id 33), CRTC 41
+// is off and nothing is left.
+const char kReleased[] = "close kms crtc40=fb50@33 crtc41=off left=none";
+// The same with the console on HDMI-A-1 (id 31): that display is left as it was.
+const char kOtherLeftLit[] = "close kms crtc40=fb50@31 crtc41=off left=none";
 
 struct kms_case {
     const char* name;
     const char* fail;   // ZELT_DOUBLE_KMS_FAIL
     const char* error;  // the line after kNoFb0; "" when it plays
     int errnum = 0;     // the line ends in this error's text (the C libraries word it apart)
+    const char* displays = "";  // ZELT_DOUBLE_KMS_DISPLAYS
+    unsigned crtc = 40;         // the CRTC it plays on
+    const char* released = kReleased;
 };
 
 const kms_case kCases[] = {
     {"Plays", "", ""},
     {"PlaysThroughTheOlderAddfb", "addfb2", ""},
     {"PlaysWhereTheDriverNeedsNoDirtyfb", "dirtyfb", ""},
+    {"PlaysOnAnIdleCrtcLeavingTheOtherDisplayLit", "", "", 0, "hdmi-lit", 41, kOtherLeftLit},
+    {"GivesTheOtherDisplayItsOnlyCrtcBack", "", "", 0, "hdmi-lit-one-crtc", 40, kOtherLeftLit},
+    {"FallsBackToADisplayOfUnknownState", "", "", 0, "virtual-unknown"},
+    {"PrefersTheConnectedDisplayToAnUnknownOne", "", "", 0, "hdmi-unknown"},
+    {"PlaysWhereTheModeListChangesMeanwhile", "", "", 0, "hotplug"},
+    {"PlaysWithHundredsOfModes", "", "", 0, "many-modes"},
     {"NoResources", "resources", "kms resources: /dev/dri/card0: Invalid argument\n"},
     {"NoDisplayConnected", "connector", "kms connector: /dev/dri/card0: no connected display\n"},
     {"NoMode", "mode", "kms mode: /dev/dri/card0: the connected display offers no mode\n"},
@@ -72,14 +84,15 @@ TEST_P(Kms, PlaysOrReportsFreesAndHandsOff) {
     o.end_after_frames = kCycles;
     o.save_frames = true;
     o.env = {"ZELT_DOUBLE_KMS=16x70", "ZELT_DOUBLE_KMS_PITCH=" + std::to_string(kPitch),
-             std::string("ZELT_DOUBLE_KMS_FAIL=") + c.fail};
+             std::string("ZELT_DOUBLE_KMS_FAIL=") + c.fail,
+             std::string("ZELT_DOUBLE_KMS_DISPLAYS=") + c.displays};
     const run_result r = run_program(o);
     ASSERT_TRUE(r.exited) << "signal " << r.signal << "\n" << r.err;
     EXPECT_EQ(r.exit_status, 0);
     const std::string error =
         c.error + (c.errnum != 0 ? std::string(strerror(c.errnum)) + "\n" : std::string());
     EXPECT_EQ(r.err, kNoFb0 + error);
-    EXPECT_THAT(r.events, Contains(kReleased));
+    EXPECT_THAT(r.events, Contains(c.released));
     ASSERT_FALSE(r.events.empty());
     EXPECT_EQ(r.events.back(), kHandOff);
     // Past finding the display, the description block and the display's line are printed.
@@ -87,7 +100,8 @@ TEST_P(Kms, PlaysOrReportsFreesAndHandsOff) {
         EXPECT_THAT(r.out, HasSubstr("x-resolution: 16\ny-resolution: 70\nx-resolution-virtual: "
                                      "16\ny-resolution-vritual: 70\nbpp: 32\nkms display: "
                                      "/dev/dri/card0, connector Virtual-1 (id 33), mode "
-                                     "16x70@60, crtc 40\n"));
+                                     "16x70@60, crtc " +
+                                     std::to_string(c.crtc) + "\n"));
     }
     if (!error.empty()) {
         EXPECT_THAT(r.events, Not(Contains("pthread_create ui")));
