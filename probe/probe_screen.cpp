@@ -250,9 +250,11 @@ void judge_page(const fb_var_screeninfo& v, const screen_layout& layout, std::st
                     v.xoffset, v.yoffset, layout.origin);
         return;
     }
+    // The player pans to its own page after each cycle, but a driver without panning (EINVAL)
+    // keeps showing the other one, and the probe changes nothing to learn which this is.
     std::printf(
         "wrong: page: the shown page starts at (%u,%u), but the player draws at offset 0 "
-        "while another page is shown (%s)\n",
+        "(%s) and shows it only where the driver takes its pan to (0,0)\n",
         v.xoffset, v.yoffset,
         layout.basis == screen_basis::no_memory_size
             ? "the driver does not say its memory holds the shown page"

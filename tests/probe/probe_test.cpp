@@ -152,8 +152,9 @@ TEST_F(ProbeTest, ReportsWhatThePlayerWillShow) {
          1,
          {"wrong: memory: smem_len 4480 bytes does not reach the end of the shown page (8960 "
           "bytes): the player keeps to packed rows from offset 0 and maps 4480 bytes\n",
-          "wrong: page: the shown page starts at (0,70), but the player draws at offset 0 while "
-          "another page is shown",
+          "wrong: page: the shown page starts at (0,70), but the player draws at offset 0 (the "
+          "memory does not hold the shown page) and shows it only where the driver takes its "
+          "pan to (0,0)\n",
           wrong + "screen memory smaller than the shown page; another page shown\n",
           "--screen 16x70x32:16/8,8/8,0/8:page=0,70:smem=4480\n"}},
         // No memory size: the player keeps to the first page and maps no more than it.
