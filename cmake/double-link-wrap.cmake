@@ -8,8 +8,10 @@ set(names "")
 foreach(object IN LISTS OBJECTS)
     execute_process(COMMAND ${NM} -g --defined-only ${object} OUTPUT_VARIABLE symbols
                     COMMAND_ERROR_IS_FATAL ANY)
-    # Functions with a plain C name: "ADDRESS T NAME" (or W, a weak definition).
-    string(REGEX MATCHALL "[0-9a-f]+ [TW] [A-Za-z][A-Za-z0-9_]*\n" found "${symbols}")
+    # Functions with a plain C name ("ADDRESS T NAME", or W, a weak definition), and the C
+    # library's checked entry points of fortified builds, __NAME_2 and __NAME_chk.
+    string(REGEX MATCHALL "[0-9a-f]+ [TW] ([A-Za-z][A-Za-z0-9_]*|__[a-z0-9]+_(2|chk))\n" found
+                 "${symbols}")
     foreach(line IN LISTS found)
         string(REGEX REPLACE ".* ([A-Za-z0-9_]+)\n" "\\1" name "${line}")
         list(APPEND names ${name})

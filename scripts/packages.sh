@@ -1,4 +1,7 @@
+# shellcheck shell=bash
 # Sourced by the scripts: the Debian packages the project needs and how to install the missing.
+# shellcheck source=scripts/apt_install.sh
+source "$(dirname "${BASH_SOURCE[0]}")/apt_install.sh"
 
 # Everything a build, the tests and the demo need. Later suites append to this list.
 # python3-pil and imagemagick write the reader's cross-check pictures on the host, in every suite
@@ -11,23 +14,9 @@ ZELT_PACKAGES+=" linux-libc-dev-$(dpkg --print-architecture 2>/dev/null || echo 
 
 # Installs those of the given packages (default: all of ZELT_PACKAGES) that are missing.
 zelt_install_missing() {
-    local wanted=${*:-$ZELT_PACKAGES}
-    local missing=()
-    local package
-    for package in $wanted; do
-        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-            missing+=("$package")
-        fi
-    done
-    if ((${#missing[@]} == 0)); then
-        return 0
+    if (($# == 0)); then
+        # shellcheck disable=SC2086 # the package list is split on purpose
+        set -- $ZELT_PACKAGES
     fi
-    echo "Installing: ${missing[*]}"
-    local sudo=()
-    if ((EUID != 0)); then
-        sudo=(sudo)
-    fi
-    "${sudo[@]}" apt-get update
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends \
-        "${missing[@]}"
+    apt_install_missing "$@"
 }

@@ -53,7 +53,7 @@ system_install() {
         fi
     done
     if [ "$added" = yes ] || ! apt-cache show busybox-static:arm64 >/dev/null 2>&1; then
-        system_root apt-get update -qq
+        apt_update
     fi
 }
 
@@ -79,7 +79,9 @@ system_download() {
             echo "$file"
             return 0
         fi
-        [ "$attempt" = 1 ] && system_root apt-get update -qq
+        if [ "$attempt" = 1 ]; then
+            apt_update
+        fi
     done
     echo "system: cannot download $2" >&2
     return 1
@@ -236,7 +238,8 @@ system_initramfs() (
 
 # system_vfb TARGET: the kernel's virtual framebuffer driver for the fetched kernel, which Debian
 # does not build (CONFIG_FB_VIRTUAL is not set), and fbmode, the mode and pan helper, in
-# build-system-TARGET/. vfb.c comes from linux-source-X.Y of the kernel's own version; it is
+# build-system-TARGET/. vfb.c comes from linux-source-X.Y of the kernel's series (its own
+# version, or the one the lists hold when a mirror is a point release apart); it is
 # built out of tree against the kernel's linux-headers (the flavour's and the -common ones) with
 # the host's linux-kbuild and the cross compiler the headers name. The module (these kernels load
 # it unsigned) is kept as $SYSTEM_CACHE/TARGET/vfb-RELEASE.ko, vfb.c as
@@ -264,10 +267,15 @@ system_vfb() {
         vfb_c=$SYSTEM_CACHE/vfb-$version.c
         if [ ! -f "$vfb_c" ]; then
             local found
-            found=$(apt-cache show --no-all-versions "$source" | sed -n 's/^Version: //p')
-            if [ "$found" != "$version" ]; then
-                echo "system: $source is version '$found', the kernel $version" >&2
+            # Mirrors may be a point release apart between the two packages; vfb.c of the same
+            # series builds against the kernel all the same.
+            found=$(apt-cache show --no-all-versions "$source" 2>/dev/null |
+                sed -n 's/^Version: //p')
+            if [ -z "$found" ]; then
+                echo "system: no $source to take vfb.c from" >&2
                 exit 1
+            elif [ "$found" != "$version" ]; then
+                echo "system: vfb.c from $source $found for the kernel $version" >&2
             fi
             local deb
             deb=$(system_download "$tree" "$source:all") || exit 1

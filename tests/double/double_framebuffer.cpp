@@ -1,7 +1,9 @@
 // The framebuffer device: opening "/dev/graphics/fb0" yields a handle on the backing file (or an
 // anonymous memory file), and the describe request, mapping, unmapping and closing of that one
 // handle are answered and logged here. Every other handle and path passes through untouched,
-// except paths under the media folder, which are redirected.
+// except paths under the media folder, which are redirected, and the device folders of displays
+// ("/dev/graphics/", "/dev/dri/"), which never reach the host's own: what the double does not
+// stand in for there is refused with ENOENT.
 #include <fcntl.h>
 #include <linux/fb.h>
 #include <sys/ioctl.h>
@@ -14,6 +16,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <initializer_list>
 
 #include "tests/double/device_double.h"
 
@@ -93,6 +96,16 @@ bool takes_mode(int flags) {
     return (flags & (O_CREAT | O_TMPFILE)) != 0;
 }
 
+// The folders of display devices: what is opened there is either stood in for or refused.
+bool display_device(const char* path) {
+    for (const char* folder : {"/dev/graphics/", "/dev/dri/"}) {
+        if (path != nullptr && std::strncmp(path, folder, std::strlen(folder)) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 template <typename Open>
 int open_common(Open real, const char* path, int flags, mode_t mode) {
     if (path != nullptr && std::strcmp(path, kFramebufferPath) == 0) {
@@ -100,6 +113,11 @@ int open_common(Open real, const char* path, int flags, mode_t mode) {
     }
     if (double_kms_path(path)) {
         return double_kms_open(path, flags);
+    }
+    if (display_device(path)) {
+        double_log("open %s refused (a display of the host)", path);
+        errno = ENOENT;
+        return -1;
     }
     std::string storage;
     return real(double_media_path(path, &storage), flags, mode);
@@ -198,6 +216,21 @@ int open64(const char* path, int flags, ...) {
     }
     return open_common(real, path, flags, mode);
 }
+
+// The checked opens of fortified builds (_FORTIFY_SOURCE): bionic's headers turn every open
+// without a mode into __open_2, glibc's those whose flags are not constant (__open64_2 with
+// 64-bit file offsets). The C library's own goes to the kernel, past open().
+int __open_2(const char* path, int flags) {
+    const auto real = DOUBLE_REAL(__open_2);
+    return open_common([real](const char* p, int f, mode_t) { return real(p, f); }, path, flags, 0);
+}
+
+#if !defined(__BIONIC__)
+int __open64_2(const char* path, int flags) {
+    const auto real = DOUBLE_REAL(__open64_2);
+    return open_common([real](const char* p, int f, mode_t) { return real(p, f); }, path, flags, 0);
+}
+#endif
 
 int ioctl(int fd, double_ioctl_request request, ...) DOUBLE_NOTHROW {
     // Named by its type: bionic's headers add an overload.

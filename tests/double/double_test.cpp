@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -97,6 +99,43 @@ TEST(DoubleSettings, ReachTheProgramWholeWithTheChannelDescription) {
     EXPECT_EQ(r.exit_status, 0) << r.err;
     EXPECT_EQ(r.out, "4x2x16 red 11/5 green 5/6 blue 0/5\n");
     EXPECT_EQ(r.err, "");
+}
+
+// Every open of the C library, the checked ones of fortified builds included, reaches the double:
+// the screen it stands in for opens, and no other display device of the host is reached.
+TEST(DoubleOpen, EveryEntryOpensTheScreenAndRefusesTheHostsDisplays) {
+    const struct {
+        const char* path;
+        std::string result;
+        std::string event;  // how the log begins the line of each open
+    } cases[] = {
+        {"/dev/graphics/fb0", "ok", "open /dev/graphics/fb0 fd="},
+        {"/dev/graphics/fb1", std::strerror(ENOENT), "open /dev/graphics/fb1 refused"},
+        {"/dev/dri/renderD128", std::strerror(ENOENT), "open /dev/dri/renderD128 refused"},
+    };
+    std::vector<std::string> entries = {"open", "__open_2"};
+#if !defined(__BIONIC__)
+    entries.push_back("__open64_2");
+#endif
+    run_options o = probe();
+    o.args = {"open"};
+    std::string expected;
+    for (const std::string& entry : entries) {
+        for (const auto& c : cases) {
+            expected += entry + " " + c.path + ": " + c.result + "\n";
+        }
+    }
+    for (const auto& c : cases) {
+        o.args.push_back(c.path);
+    }
+    const run_result r = run_program(o);
+    EXPECT_EQ(r.out, expected) << r.err;
+    for (const auto& c : cases) {
+        EXPECT_EQ(std::count_if(r.events.begin(), r.events.end(),
+                                [&](const std::string& e) { return e.rfind(c.event, 0) == 0; }),
+                  static_cast<long>(entries.size()))
+            << c.event;
+    }
 }
 
 TEST(DoubleMedia, RedirectsTheMediaFolder) {

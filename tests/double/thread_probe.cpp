@@ -9,9 +9,16 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+
+// The checked opens a fortified build calls (the probe itself is built without FORTIFY).
+extern "C" int __open_2(const char* path, int flags);
+#if !defined(__BIONIC__)
+extern "C" int __open64_2(const char* path, int flags);
+#endif
 
 namespace {
 
@@ -77,10 +84,38 @@ void print_screen(const fb_var_screeninfo& s) {
                 s.blue.length);
 }
 
+// Opens each path through each open of the C library and prints "ENTRY PATH: ok" or the error.
+int open_each(int count, char** paths) {
+    const struct {
+        const char* name;
+        int (*open)(const char*, int);
+    } entries[] = {
+        {"open", [](const char* p, int f) { return open(p, f); }},
+        {"__open_2", __open_2},
+#if !defined(__BIONIC__)
+        {"__open64_2", __open64_2},
+#endif
+    };
+    for (const auto& entry : entries) {
+        for (int i = 0; i < count; ++i) {
+            const int fd = entry.open(paths[i], O_RDWR);
+            std::printf("%s %s: %s\n", entry.name, paths[i], fd >= 0 ? "ok" : std::strerror(errno));
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
-// With the argument "describe" the probe only prints the screen's description.
+// With the argument "describe" the probe only prints the screen's description; with "open"
+// it opens the paths that follow.
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "open") == 0) {
+        return open_each(argc - 2, argv + 2);
+    }
     const bool describe = argc > 1 && std::strcmp(argv[1], "describe") == 0;
     if (!describe) {
         print_media();
