@@ -18,6 +18,7 @@ constexpr uint32_t kGreenOffset = 8;
 constexpr uint32_t kBlueOffset = 0;
 // drm_mode_get_connector.connection: 1 connected, 2 disconnected, 3 the kernel cannot tell.
 constexpr uint32_t kConnected = 1;
+constexpr uint32_t kDisconnected = 2;
 constexpr uint32_t kUnknown = 3;
 static_assert(kKmsMaxObjects <= 32, "possible_crtcs has a bit per CRTC, for 32 at most");
 
@@ -131,6 +132,11 @@ int kms_get_connector(int fd, uint32_t id, bool force_probe, kms_connector* out)
     if (c.count_modes > kKmsMaxModes || c.count_encoders > kKmsMaxObjects) {
         errno = E2BIG;  // its lists were left unfilled
         return -1;
+    }
+    // A display no program has had probed since boot (no console on it, say) has no modes the
+    // kernel knows of until one is asked for; nothing shows on it that a probe could disturb.
+    if (!force_probe && c.count_modes == 0 && c.connection != kDisconnected) {
+        return kms_get_connector(fd, id, true, out);
     }
     return 0;
 }

@@ -63,8 +63,9 @@ __u64 kms_pointer(const void* memory);
 int kms_get_resources(int fd, kms_resources* out);
 // Fills `out` with connector `id`, its modes and encoders. With `force_probe` the kernel first
 // probes the display afresh (which may flicker it; only the card's master may, at start-up);
-// without, it answers what it last found. Returns 0, or -1 with errno set (E2BIG beyond the
-// caps).
+// without, it answers what it last found, unless it has found nothing yet for a display that
+// may be there (no modes, not disconnected): that one is probed, as nothing shows on it.
+// Returns 0, or -1 with errno set (E2BIG beyond the caps).
 int kms_get_connector(int fd, uint32_t id, bool force_probe, kms_connector* out);
 // The connector's preferred mode, else its first; null when it has none.
 const drm_mode_modeinfo* kms_pick_mode(const kms_connector& connector);

@@ -241,7 +241,7 @@ system_initramfs() (
 # build-system-TARGET/. vfb.c comes from linux-source-X.Y of the kernel's series (its own
 # version, or the one the lists hold when a mirror is a point release apart); it is
 # built out of tree against the kernel's linux-headers (the flavour's and the -common ones) with
-# the host's linux-kbuild and the cross compiler the headers name. The module (these kernels load
+# the host's linux-kbuild and the target's cross compiler, of the version the headers name. The module (these kernels load
 # it unsigned) is kept as $SYSTEM_CACHE/TARGET/vfb-RELEASE.ko, vfb.c as
 # $SYSTEM_CACHE/vfb-VERSION.c. Sets SYSTEM_VFB.
 system_vfb() {
@@ -304,7 +304,11 @@ system_vfb() {
         mkdir "$tree/vfb"
         cp "$vfb_c" "$tree/vfb/vfb.c"
         echo 'obj-m := vfb.o' >"$tree/vfb/Kbuild"
-        make -s -C "$tree/root/usr/src/$headers" M="$tree/vfb" modules >&2 || exit 1
+        # The cross compiler by name: the headers' .kernelvariables name it only where the
+        # build says it is a cross build (DEB_BUILD_ARCH and DEB_HOST_ARCH differ), which
+        # nothing sets here; without it their gcc-12 is the host's own.
+        make -s -C "$tree/root/usr/src/$headers" M="$tree/vfb" \
+            CROSS_COMPILE="$(system_triple "$target")-" modules >&2 || exit 1
         cp "$tree/vfb/vfb.ko" "$SYSTEM_VFB.tmp"
         mv "$SYSTEM_VFB.tmp" "$SYSTEM_VFB"
     ) || return 1
