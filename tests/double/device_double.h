@@ -51,7 +51,8 @@
 //                            drives), hdmi-lit-one-crtc (so, and Virtual-1 can use CRTC 40
 //                            only), virtual-unknown (Virtual-1's state is unknown), hdmi-unknown
 //                            (HDMI-A-1's is, with modes), hotplug (Virtual-1 gains a mode after
-//                            it is first asked for), many-modes (Virtual-1 offers 300)
+//                            it is first asked for), many-modes (Virtual-1 offers 300),
+//                            unprobed (no modes of Virtual-1 are known until it is probed)
 // Threads: the first thread created is "ui", the second "worker"; every other is "other" and
 // the main thread is "main". Each created thread logs "thread ROLE id=N" with its own
 // pthread_self() as it starts.

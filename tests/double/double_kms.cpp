@@ -4,7 +4,8 @@
 // and one dumb buffer at a time in an anonymous memory file; ZELT_DOUBLE_KMS_DISPLAYS arranges
 // the displays otherwise. Its display, like virtio-gpu's, takes the buffer's content at the mode
 // setting and at each DIRTYFB only: without the present it shows nothing new. Every request is
-// logged, a GETCONNECTOR with no room for modes as a forced probe; closing the card logs what
+// logged, a GETCONNECTOR with no room for modes as a forced probe (as a first probe where no
+// modes were known yet); closing the card logs what
 // each CRTC shows on which connectors and what the program left behind ("close kms
 // crtc40=fb50@33 crtc41=off left=none"). Pointers the kernel could not follow (null, or past 32
 // bits in a 32-bit process) are refused with EFAULT. Without ZELT_DOUBLE_KMS no card exists.
@@ -55,6 +56,7 @@ struct card_state {
     std::string fail;
     std::string displays;  // ZELT_DOUBLE_KMS_DISPLAYS
     bool asked = false;    // Virtual-1 was asked for once ("hotplug": it has one mode more since)
+    bool probed = false;   // Virtual-1 was probed ("unprobed": until then no modes are known)
     int memory = -1;       // the dumb buffer's memory file
     uint64_t size = 0;
     bool dumb = false;
@@ -177,6 +179,9 @@ std::vector<drm_mode_modeinfo> modes_of(uint32_t connector) {
     if (connection_of(connector) == kDisconnected || failing("mode")) {
         return {};
     }
+    if (connector == kDisplay && arranged("unprobed") && !c.probed) {
+        return {};
+    }
     std::vector<drm_mode_modeinfo> modes = {mode_of(640, 480, false)};
     if (connector == kDisplay && arranged("many-modes")) {
         modes.resize(300, mode_of(320, 240, false));
@@ -193,6 +198,11 @@ int get_connector(drm_mode_get_connector* g) {
     if (id != kHdmi && id != kDisplay) {
         return refuse("GETCONNECTOR", ENOENT);
     }
+    // A forced probe of a display whose modes are known is what may disturb it; the first one
+    // of a display known to have none is logged apart.
+    const bool forced = g->count_modes == 0;
+    const bool first = forced && modes_of(id).empty() && connection_of(id) != kDisconnected;
+    card().probed = card().probed || (forced && id == kDisplay);
     const std::vector<drm_mode_modeinfo> modes = modes_of(id);
     const uint32_t encoder = id == kDisplay ? kEncoder : kHdmiEncoder;
     const uint32_t props[] = {1, 2};  // two properties, both 0
@@ -205,7 +215,6 @@ int get_connector(drm_mode_get_connector* g) {
                                  !copy_out(g->prop_values_ptr, values, sizeof values)))) {
         return refuse("GETCONNECTOR", EFAULT);
     }
-    const bool forced = g->count_modes == 0;
     card().asked = card().asked || id == kDisplay;
     g->count_modes = static_cast<uint32_t>(modes.size());
     g->count_encoders = 1;
@@ -214,7 +223,10 @@ int get_connector(drm_mode_get_connector* g) {
     g->connector_type = id == kDisplay ? DRM_MODE_CONNECTOR_VIRTUAL : DRM_MODE_CONNECTOR_HDMIA;
     g->connector_type_id = 1;
     g->connection = connection_of(id);
-    double_log("ioctl kms GETCONNECTOR %u%s", id, forced ? " forced probe" : "");
+    double_log("ioctl kms GETCONNECTOR %u%s", id,
+               first    ? " first probe"
+               : forced ? " forced probe"
+                        : "");
     return 0;
 }
 

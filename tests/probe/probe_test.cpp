@@ -238,6 +238,14 @@ TEST_F(ProbeTest, ReportsWhatThePlayerWillShow) {
          0,
          {"  connector Virtual-1 (id 33): state unknown, 2 modes, the player's 16x70@60\nkms "
           "display: /dev/dri/card0, connector Virtual-1 (id 33), mode 16x70@60, crtc 40\n"}},
+        // A display nothing has had probed yet: the probe has it probed, as nothing shows on it.
+        {"kms_display_never_probed",
+         "",
+         {"ZELT_DOUBLE_KMS=16x70", "ZELT_DOUBLE_KMS_DISPLAYS=unprobed"},
+         -1,
+         0,
+         {"  connector Virtual-1 (id 33): connected, 2 modes, the player's 16x70@60\nkms "
+          "display: /dev/dri/card0, connector Virtual-1 (id 33), mode 16x70@60, crtc 40\n"}},
         {"kms_mode_list_changing",
          "",
          {"ZELT_DOUBLE_KMS=16x70", "ZELT_DOUBLE_KMS_DISPLAYS=hotplug"},
