@@ -241,9 +241,9 @@ system_initramfs() (
 # build-system-TARGET/. vfb.c comes from linux-source-X.Y of the kernel's series (its own
 # version, or the one the lists hold when a mirror is a point release apart); it is
 # built out of tree against the kernel's linux-headers (the flavour's and the -common ones) with
-# the host's linux-kbuild and the target's cross compiler, of the version the headers name. The module (these kernels load
-# it unsigned) is kept as $SYSTEM_CACHE/TARGET/vfb-RELEASE.ko, vfb.c as
-# $SYSTEM_CACHE/vfb-VERSION.c. Sets SYSTEM_VFB.
+# the host's linux-kbuild and the target's cross compiler, of the version the headers name. The
+# module (these kernels load it unsigned) is kept as $SYSTEM_CACHE/TARGET/vfb-RELEASE.ko, vfb.c
+# as $SYSTEM_CACHE/vfb-VERSION.c. Sets SYSTEM_VFB.
 system_vfb() {
     local target=$1 arch kernel release version
     "$(system_triple "$target")-gcc" -static -O2 -Wall -Wextra -Werror \

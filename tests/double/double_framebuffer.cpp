@@ -123,6 +123,12 @@ int open_common(Open real, const char* path, int flags, mode_t mode) {
     return real(double_media_path(path, &storage), flags, mode);
 }
 
+// The checked opens take no mode: they never create a file.
+template <typename Real>
+int open_checked(Real real, const char* path, int flags) {
+    return open_common([real](const char* p, int f, mode_t) { return real(p, f); }, path, flags, 0);
+}
+
 const char* prot_text(int prot) {
     switch (prot & (PROT_READ | PROT_WRITE)) {
         case PROT_READ | PROT_WRITE:
@@ -221,14 +227,12 @@ int open64(const char* path, int flags, ...) {
 // without a mode into __open_2, glibc's those whose flags are not constant (__open64_2 with
 // 64-bit file offsets). The C library's own goes to the kernel, past open().
 int __open_2(const char* path, int flags) {
-    const auto real = DOUBLE_REAL(__open_2);
-    return open_common([real](const char* p, int f, mode_t) { return real(p, f); }, path, flags, 0);
+    return open_checked(DOUBLE_REAL(__open_2), path, flags);
 }
 
 #if !defined(__BIONIC__)
 int __open64_2(const char* path, int flags) {
-    const auto real = DOUBLE_REAL(__open64_2);
-    return open_common([real](const char* p, int f, mode_t) { return real(p, f); }, path, flags, 0);
+    return open_checked(DOUBLE_REAL(__open64_2), path, flags);
 }
 #endif
 

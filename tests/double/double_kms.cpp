@@ -201,7 +201,7 @@ int get_connector(drm_mode_get_connector* g) {
     // A forced probe of a display whose modes are known is what may disturb it; the first one
     // of a display known to have none is logged apart.
     const bool forced = g->count_modes == 0;
-    const bool first = forced && modes_of(id).empty() && connection_of(id) != kDisconnected;
+    const bool first = forced && id == kDisplay && arranged("unprobed") && !card().probed;
     card().probed = card().probed || (forced && id == kDisplay);
     const std::vector<drm_mode_modeinfo> modes = modes_of(id);
     const uint32_t encoder = id == kDisplay ? kEncoder : kHdmiEncoder;

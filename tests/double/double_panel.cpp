@@ -26,7 +26,6 @@ std::atomic<uint32_t> g_yoffset{0};
 // What a waiting panel shows: its page at the last pan. Touched by the panning thread only,
 // which is also the one that saves the screen (the program's UI thread).
 uint8_t* g_shown = nullptr;
-size_t g_shown_length = 0;
 
 // Bytes of one visible row and of the visible page, packed; 0 when too large to keep.
 uint64_t row_bytes() {
@@ -38,16 +37,11 @@ size_t page_bytes() {
     return bytes > INT_MAX ? 0 : static_cast<size_t>(bytes);
 }
 
-// The waiting panel's picture, `length` bytes: dark until the first pan fills it; null when
-// there is none to keep.
-uint8_t* shown_picture(size_t length) {
-    if (length == 0) {
-        return nullptr;
-    }
-    if (g_shown_length != length) {
-        std::free(g_shown);
-        g_shown = static_cast<uint8_t*>(std::calloc(length, 1));
-        g_shown_length = g_shown == nullptr ? 0 : length;
+// The waiting panel's picture, page_bytes() long (the screen's size never changes): dark
+// until the first pan fills it; null when there is none to keep.
+uint8_t* shown_picture() {
+    if (g_shown == nullptr && page_bytes() != 0) {
+        g_shown = static_cast<uint8_t*>(std::calloc(page_bytes(), 1));
     }
     return g_shown;
 }
@@ -68,7 +62,7 @@ bool page_fits(const fb_var_screeninfo& asked) {
 // packed row where the driver gives less), each xres pixels from the page's left edge. A row
 // past the memory stays dark.
 void take_page(const fb_var_screeninfo& asked, int fd, uint64_t memory_bytes) {
-    uint8_t* shown = shown_picture(page_bytes());
+    uint8_t* shown = shown_picture();
     if (shown == nullptr) {
         return;
     }
@@ -123,5 +117,5 @@ const uint8_t* double_panel_picture(const uint8_t* memory, size_t* length) {
         return memory;
     }
     *length = page_bytes();
-    return shown_picture(*length);
+    return shown_picture();
 }
