@@ -22,8 +22,9 @@ apt_update() {
 # apt_install PACKAGE...: installs the packages; when that fails (the lists older than the
 # archive, or without the packages), refreshes the lists and tries once more.
 apt_install() {
+    # Waits for dpkg's lock, held while another script of the project installs at the same time.
     local install=(apt_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq
-        --no-install-recommends "$@")
+        -o DPkg::Lock::Timeout=600 --no-install-recommends "$@")
     "${install[@]}" >/dev/null || {
         apt_update
         "${install[@]}" >/dev/null
