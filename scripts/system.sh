@@ -31,15 +31,6 @@ system_triple() {
     esac
 }
 
-# Runs a command as root (through sudo when not root).
-system_root() {
-    if ((EUID != 0)); then
-        sudo "$@"
-    else
-        "$@"
-    fi
-}
-
 # Installs the host packages and the foreign architectures apt-get download needs.
 system_install() {
     # pahole and libelf1: the kernel's module build (BTF, and the linux-kbuild programs).
@@ -48,7 +39,7 @@ system_install() {
     local arch added=no
     for arch in arm64 armhf; do
         if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
-            system_root dpkg --add-architecture "$arch"
+            apt_root dpkg --add-architecture "$arch"
             added=yes
         fi
     done
@@ -172,14 +163,10 @@ system_module_field() {
     system_module_cat "$1" | tr '\0' '\n' | sed -n "s/^$2=//p" | head -n 1
 }
 
-# system_initramfs TARGET MEDIA_DIR OUT PROGRAMS...: an uncompressed initramfs with busybox,
-# tests/system/init, the display modules in load order, the pictures at /ZELT/media/ and the
-# named programs from build-system-TARGET/. After system_vfb also vfb.ko (loaded by the steps
-# that use it), the virtio disk driver the dumps leave by, and fbmode. Runs in a subshell so
-# that its temporary tree goes on every exit.
 # system_bionic TARGET: the program built statically against bionic for the target's ABI
-# (scripts/cross-suite's bionic builds), as build-system-TARGET/zelt-animation-bionic. Returns
-# 1, saying why in one line, when neither the bionic kit nor an NDK is at hand.
+# (scripts/cross-suite's bionic builds), as build-system-TARGET/zelt-animation-bionic. Returns 2,
+# saying why in one line, when neither the bionic kit nor an NDK is at hand, and 1 when a step
+# fails: it is called in a condition, where set -e does not hold, so each step says so itself.
 system_bionic() {
     local target=$1 preset
     case $target in
@@ -189,15 +176,26 @@ system_bionic() {
     if ! bionic_at_hand; then
         echo "system: no bionic kit at $(bionic_kit_folder) and no ANDROID_NDK_ROOT:" \
             "the bionic program is not tried"
-        return 1
+        return 2
     fi
-    # shellcheck disable=SC2046 # the package list is split on purpose
-    zelt_install_missing $(cross_suite_packages "$preset")
-    cmake --preset "$preset" -B "build-system-$preset" -DZELT_BUILD_TESTS=OFF >/dev/null
-    cmake --build "build-system-$preset" -j 2 --target zelt-animation >/dev/null
-    cp "build-system-$preset/zelt-animation" "build-system-$target/zelt-animation-bionic"
+    local packages
+    packages=$(cross_suite_packages "$preset") || return 1
+    # shellcheck disable=SC2086 # the package list is split on purpose
+    zelt_install_missing $packages || return 1
+    rm -f "build-system-$target/zelt-animation-bionic"
+    cmake --preset "$preset" -B "build-system-$preset" -DZELT_BUILD_TESTS=OFF >/dev/null &&
+        cmake --build "build-system-$preset" -j 2 --target zelt-animation >/dev/null &&
+        cp "build-system-$preset/zelt-animation" "build-system-$target/zelt-animation-bionic" || {
+        echo "system: the bionic program for $target does not build" >&2
+        return 1
+    }
 }
 
+# system_initramfs TARGET MEDIA_DIR OUT PROGRAMS...: an uncompressed initramfs with busybox,
+# tests/system/init, the display modules in load order, the pictures at /ZELT/media/ and the
+# named programs from build-system-TARGET/. After system_vfb also vfb.ko (loaded by the steps
+# that use it), the virtio disk driver the dumps leave by, and fbmode. Runs in a subshell so
+# that its temporary tree goes on every exit.
 system_initramfs() (
     local target=$1 media=$2 out=$3
     shift 3
@@ -257,9 +255,10 @@ system_vfb() {
     # An older kernel's module and source go.
     rm -f "$SYSTEM_CACHE/$target"/vfb-*.ko
     find "$SYSTEM_CACHE" -maxdepth 1 -name 'vfb-*.c' ! -name "vfb-$version.c" -delete
+    # The subshell runs left of ||, where set -e does not hold: each step ends it on failure.
     (
         local tree source vfb_c headers common kbuild
-        tree=$(mktemp -d)
+        tree=$(mktemp -d) || exit 1
         trap 'rm -rf "$tree"' EXIT
         trap 'exit 130' INT
         trap 'exit 143' TERM
@@ -287,7 +286,7 @@ system_vfb() {
                 echo "system: no vfb.c in $deb" >&2
                 exit 1
             }
-            mv "$tree/vfb.c" "$vfb_c"
+            mv "$tree/vfb.c" "$vfb_c" || exit 1
             rm -f "$deb"
         fi
         headers=linux-headers-$release
@@ -300,17 +299,15 @@ system_vfb() {
             dpkg-deb -x "$deb" "$tree/root" || exit 1
         done
         # The flavour's Makefile includes the -common one by its installed path.
-        sed -i "s|/usr/src/|$tree/root/usr/src/|" "$tree/root/usr/src/$headers/Makefile"
-        mkdir "$tree/vfb"
-        cp "$vfb_c" "$tree/vfb/vfb.c"
-        echo 'obj-m := vfb.o' >"$tree/vfb/Kbuild"
+        sed -i "s|/usr/src/|$tree/root/usr/src/|" "$tree/root/usr/src/$headers/Makefile" &&
+            mkdir "$tree/vfb" && cp "$vfb_c" "$tree/vfb/vfb.c" &&
+            echo 'obj-m := vfb.o' >"$tree/vfb/Kbuild" || exit 1
         # The cross compiler by name: the headers' .kernelvariables name it only where the
         # build says it is a cross build (DEB_BUILD_ARCH and DEB_HOST_ARCH differ), which
         # nothing sets here; without it their gcc-12 is the host's own.
         make -s -C "$tree/root/usr/src/$headers" M="$tree/vfb" \
             CROSS_COMPILE="$(system_triple "$target")-" modules >&2 || exit 1
-        cp "$tree/vfb/vfb.ko" "$SYSTEM_VFB.tmp"
-        mv "$SYSTEM_VFB.tmp" "$SYSTEM_VFB"
+        cp "$tree/vfb/vfb.ko" "$SYSTEM_VFB.tmp" && mv "$SYSTEM_VFB.tmp" "$SYSTEM_VFB" || exit 1
     ) || return 1
     echo "system: $target: built $(basename "$SYSTEM_VFB")"
 }
