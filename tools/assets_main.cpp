@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tools/assets_tool.h"
+#include "tools/ramdisk_cost.h"
 
 namespace {
 
@@ -48,7 +49,10 @@ constexpr char kCheckHelp[] =
     "  NAME: WxH, BPP bpp ENCODING, N-byte header; at (X,Y) fits|clipped by WxH px, keeps N bytes\n"
     "  NAME: refused: REASON[; the program stops loading here]\n"
     "A picture whose file ends before its pixel data does gets \"; cut short: the top N of H\n"
-    "rows are missing (...), shown black\" at the end of its line. Then a result line.\n"
+    "rows are missing (...), shown black\" at the end of its line. Then a result line, and\n"
+    "what the pictures add to the recovery image's ramdisk: their bytes, and their size\n"
+    "compressed as the image build compresses the ramdisk (gzip -6, or lz4 -l -12 where the\n"
+    "device sets BOARD_RAMDISK_USE_LZ4).\n"
     "The title is drawn at (0,0), the frames at (0,50);\n"
     "\"keeps\" is the size of the copy converted into the screen's format.\n"
     "SCREEN defaults to 720x1280x32.\n"
@@ -215,6 +219,10 @@ int main(int argc, char** argv) {
     if (make) {
         return assets_make(args.operands[0], args.operands[1], screen.var, options);
     }
-    return check ? assets_check(args.operands[0], screen.var)
-                 : assets_preview(args.operands[0], args.operands[1], screen);
+    if (check) {
+        int status = assets_check(args.operands[0], screen.var);
+        print_ramdisk_cost(args.operands[0]);
+        return status;
+    }
+    return assets_preview(args.operands[0], args.operands[1], screen);
 }

@@ -54,6 +54,18 @@ tool_run run_tool(const std::string& args) {
             slurp(base + ".err")};
 }
 
+// The check's picture and result lines: its output up to the ramdisk line that ends it.
+std::string check_lines(const std::string& out) {
+    return out.substr(0, out.find("ramdisk: "));
+}
+
+// The standard output of a shell command.
+std::string shell_out(const std::string& command) {
+    std::string base = ::testing::TempDir() + "zelt_assets_sh" + std::to_string(getpid());
+    EXPECT_EQ(system((command + " >" + base).c_str()), 0) << command;
+    return slurp(base);
+}
+
 void write_bmp(const std::string& path, const rgb_picture& p, bmp_encoding e, bool top_down = false,
                uint32_t header = 40) {
     bmp_write_options o;
@@ -93,7 +105,7 @@ TEST(AssetsCheckTest, SamplePicturesPlay) {
     }
     tool_run r = run_tool("check " + dir + " --screen 72x100x16");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, expected + "result: the program plays on a 72x100x16 screen\n");
+    EXPECT_EQ(check_lines(r.out), expected + "result: the program plays on a 72x100x16 screen\n");
 }
 
 TEST(AssetsCheckTest, MissingAndCorruptFilesStopLoadingAtTheFirst) {
@@ -103,7 +115,7 @@ TEST(AssetsCheckTest, MissingAndCorruptFilesStopLoadingAtTheFirst) {
     tool_run r = run_tool("check " + dir);
     EXPECT_EQ(r.status, 1);
     std::string fine = ": 4x3, 24 bpp rgb, 40-byte header; at (0,50) fits, keeps 48 bytes\n";
-    EXPECT_EQ(r.out,
+    EXPECT_EQ(check_lines(r.out),
               "zelttitle.bmp: 4x3, 24 bpp rgb, 40-byte header; at (0,0) fits, keeps 48 bytes\n"
               "zeltani00.bmp" +
                   fine + "zeltani01.bmp" + fine +
@@ -244,7 +256,7 @@ TEST(AssetsCheckTest, PicturesLargerThanTheScreenAreClippedLikeTheProgramDraws) 
         "keeps 12000 bytes\n";
     tool_run r = run_tool("check " + dir + " --screen=80x60x24");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out,
+    EXPECT_EQ(check_lines(r.out),
               "zelttitle.bmp: 100x60, 24 bpp rgb, 40-byte header; at (0,0) clipped by 20x0 "
               "px, keeps 18000 bytes\n"
               "zeltani00.bmp" +
@@ -259,6 +271,34 @@ TEST(AssetsCheckTest, PicturesLargerThanTheScreenAreClippedLikeTheProgramDraws) 
                          "by 100x40 px, nothing shown, keeps 16000 bytes\n"),
               std::string::npos)
         << r.out;
+}
+
+// What the pictures add to the recovery image's ramdisk: the found pictures' bytes, and the
+// streams gzip -6 (zlib through Python) and lz4 -l -12 write for them one after another. The
+// title passes lz4's 8 MiB legacy block, so two blocks are written.
+TEST(AssetsCheckTest, TellsWhatThePicturesAddToTheRecoveryRamdisk) {
+    std::string dir = plain_folder("ramdisk", 2000, 1500, 40, 30);
+    ASSERT_EQ(remove((dir + "/zeltani03.bmp").c_str()), 0);
+    std::string files = "cat";
+    uint64_t bytes = 0;
+    for (const char* name : kNames) {
+        struct stat st{};
+        if (stat((dir + "/" + name + ".bmp").c_str(), &st) == 0) {
+            files += " '" + dir + "/" + name + ".bmp'";
+            bytes += uint64_t(st.st_size);
+        }
+    }
+    std::string gzip = shell_out(files + " | python3 -c 'import sys, zlib; c = zlib.compressobj(6, "
+                                         "zlib.DEFLATED, 31); d = sys.stdin.buffer.read(); "
+                                         "print(len(c.compress(d) + c.flush()), end=\"\")'");
+    std::string lz4 = shell_out(files + " | lz4 -l -12 | wc -c | tr -d '\\n '");
+    tool_run r = run_tool("check " + dir);
+    EXPECT_EQ(r.out.substr(r.out.find("ramdisk: ")),
+              "ramdisk: the 6 pictures add " + std::to_string(bytes) +
+                  " bytes to the recovery image's ramdisk; compressed as the image build "
+                  "compresses it, about " +
+                  gzip + " with gzip -6 (its default) or " + lz4 +
+                  " with lz4 -l -12 (BOARD_RAMDISK_USE_LZ4)\n");
 }
 
 TEST(AssetsUsageTest, BadArgumentsGiveOneLineAndStatusTwo) {
