@@ -1,0 +1,3 @@
+module zelt/soongcheck
+
+go 1.21
