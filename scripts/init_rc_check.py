@@ -162,7 +162,8 @@ class Scripts:
                 yield action, command
 
     def event_order(self):
-        """The events in the order init triggers them."""
+        """The events in the order init triggers them; a trigger command in an action that also
+        waits for a property value is not counted."""
         order = list(INIT_EVENTS)
         for event in order:
             for action, command in self.commands():
@@ -173,17 +174,19 @@ class Scripts:
 
 
 def read_property_contexts(texts):
-    """The (name, exact) entries of property_contexts files, without the catch-all "*"."""
+    """The (name, exact) entries of property_contexts files."""
     entries = []
     for text in texts:
         for raw in text.splitlines():
             words = raw.split("#", 1)[0].split()
-            if words and words[0] != "*":
+            if words:
                 entries.append((words[0], len(words) > 2 and words[2] == "exact"))
     return entries
 
 
 def has_type(name, entries):
+    """Whether an entry gives the property NAME its type: one of that name with "exact", or one
+    that begins it. The catch-all "*" begins no name, so it gives none a type here."""
     return any(name == entry if exact else name.startswith(entry) for entry, exact in entries)
 
 
