@@ -10,8 +10,8 @@ checks:
     alone (no second definition, no stop or disable), which stays of class default, not
     disabled, and started by "class_start default" in "on boot"; each of the project's services
     is run only by exec_start, in an action whose event init triggers before boot, and has a
-    timeout_period, oneshot and disabled, so that init waits for it a bounded time and does not
-    start it again with its class;
+    timeout_period, oneshot and disabled, so that init waits for it a bounded time and nothing
+    else starts it;
   - in a normal boot (--normal): the project's script only declares its services, disabled.
 
     init_rc_check.py [--property-contexts FILE]... (--recovery | --normal) SCRIPT... PROJECT_SCRIPT
@@ -225,10 +225,12 @@ def check_recovery(scripts, project):
     started_on_boot = "boot" in order and any(
         action.event == "boot" and not action.properties and
         command.words == ["class_start", "default"] for action, command in scripts.commands())
-    if recovery is None or "disabled" in recovery.options or "default" not in recovery.classes \
-            or not started_on_boot:
-        faults.append("the image's recovery service is not started by \"class_start default\" "
-                      "in \"on boot\" (it must be defined, of class default and not disabled)")
+    if recovery is None:
+        faults.append("no service recovery is defined: the image's init.rc must come first")
+    elif "disabled" in recovery.options or "default" not in recovery.classes or \
+            not started_on_boot:
+        faults.append(f"{recovery.at.where()}: service recovery is not started by \"class_start "
+                      "default\" in \"on boot\" (it must be of class default and not disabled)")
 
     before_boot = order[:order.index("boot")] if "boot" in order else order
     for service in scripts.definitions:
@@ -258,15 +260,18 @@ def check_recovery(scripts, project):
                   int(timeout[-1].words[1]) >= 1):
             faults.append(f"{timeout[-1].where()}: timeout_period "
                           f"{' '.join(timeout[-1].words[1:])}: not a whole number of seconds >= 1")
-        faults += check_disabled_oneshot(service)
+        faults += lacking(service, {
+            "oneshot": "started by anything but exec_start, init would start it again when it "
+                       "ends",
+            "disabled": "where no exec_start runs it (a narrowed trigger, a failed start), "
+                        "class_start default starts it beside the recovery service"})
     return faults
 
 
-def check_disabled_oneshot(service, need=("oneshot", "disabled")):
-    why = {"oneshot": "init would start it again when it ends",
-           "disabled": "class_start default would start it again"}
-    return [f"{service.at.where()}: service {service.name} is not {option}: {why[option]}"
-            for option in need if option not in service.options]
+def lacking(service, options):
+    """A fault for each of OPTIONS ({option: why it is needed}) the service lacks."""
+    return [f"{service.at.where()}: service {service.name} is not {option}: {why}"
+            for option, why in options.items() if option not in service.options]
 
 
 def check_normal(scripts, project):
@@ -277,7 +282,8 @@ def check_normal(scripts, project):
                           "boot's script only declares the service; the device starts it")
     for service in scripts.definitions:
         if service.at.path == project:
-            faults += check_disabled_oneshot(service, ("disabled",))
+            faults += lacking(service, {
+                "disabled": "a class_start of its class would start it, not the device"})
     return faults
 
 
