@@ -2,9 +2,10 @@
 // framebuffer device: the first card under /dev/dri that answers, its first connected connector
 // with a mode (else one whose state the kernel cannot tell), that mode and a CRTC the
 // connector's encoder can drive. Every request used here needs no mastership of the card, so the
-// device probe shares it. None sets a mode or makes a buffer; the one change it may make is a
-// probe of a connector (the kernel looks at the display afresh): the player's, of every
-// connector, and anyone's of a display the kernel knows no modes of yet, where nothing shows.
+// device probe shares it. None sets a mode or makes a buffer; the one change a request may make
+// is a probe, the kernel looking at a display afresh (which may flicker it): the player has every
+// connector probed, the device probe only one the kernel knows no modes of yet, on which nothing
+// shows.
 #pragma once
 
 #include <drm/drm.h>
@@ -100,6 +101,7 @@ void kms_failure_text(const kms_failure& why, char* text, unsigned long size);
 
 // Opens card0 to card7 in turn (read-write when `read_write`, else read-only) and takes the first
 // that answers for its resources: its display when it has one. The player (`read_write`, the
-// card's master) has the connectors probed afresh; the probe does not. Returns 0 with `out`
-// filled and its card open, or -1 with `why` filled and no card open.
+// card's master) has the connectors probed afresh; the probe only those the kernel knows no
+// modes of. Returns 0 with `out` filled and its card open, or -1 with `why` filled and no card
+// open.
 int kms_find(bool read_write, kms_display* out, kms_failure* why);
