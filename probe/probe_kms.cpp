@@ -9,14 +9,12 @@
 
 namespace {
 
-constexpr uint32_t kConnected = 1;
-constexpr uint32_t kDisconnected = 2;
 constexpr uint32_t kBytesPerPixel = 4;
 
 const char* connection_text(uint32_t connection) {
-    return connection == kConnected      ? "connected"
-           : connection == kDisconnected ? "disconnected"
-                                         : "state unknown";
+    return connection == kKmsConnected      ? "connected"
+           : connection == kKmsDisconnected ? "disconnected"
+                                            : "state unknown";
 }
 
 // One line per connector of the card the player would use.

@@ -1,6 +1,8 @@
 // The probe's look at the KMS display, where /dev/graphics/fb0 does not exist and the player
 // looks for one: the card is opened read-only and only asked (its resources, connectors,
-// encoders and CRTC), so nothing changes and no other program's hold on the display matters.
+// encoders and CRTC), so no other program's hold on the display matters. It sets no mode and
+// makes no buffer; only a display the kernel has found nothing for yet, which shows nothing, is
+// probed.
 #pragma once
 
 #include "probe/probe_screen.h"

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -16,22 +17,17 @@ constexpr uint32_t kChannelBits = 8;
 constexpr uint32_t kRedOffset = 16;
 constexpr uint32_t kGreenOffset = 8;
 constexpr uint32_t kBlueOffset = 0;
-// drm_mode_get_connector.connection: 1 connected, 2 disconnected, 3 the kernel cannot tell.
-constexpr uint32_t kConnected = 1;
-constexpr uint32_t kDisconnected = 2;
-constexpr uint32_t kUnknown = 3;
 static_assert(kKmsMaxObjects <= 32, "possible_crtcs has a bit per CRTC, for 32 at most");
 
 // The card's display: its first connected connector with a mode and a CRTC, else the first one
 // whose state the kernel cannot tell (where the kernel's own console goes when none is
 // connected). Only the first pass may have the connectors probed: the second finds them fresh.
-kms_step choose_display(int fd, const kms_resources& resources, bool force_probe,
-                        kms_display* out) {
+kms_step choose_display(int fd, const kms_resources& resources, bool probe, kms_display* out) {
     static kms_connector connector;  // ~70 KB of modes: kept off the stack; main thread only
     kms_step failed = kms_step::connector;
-    for (const uint32_t wanted : {kConnected, kUnknown}) {
+    for (const uint32_t wanted : {kKmsConnected, kKmsUnknown}) {
         for (uint32_t i = 0; i < resources.connector_count; ++i) {
-            if (kms_get_connector(fd, resources.connectors[i], force_probe, &connector) < 0 ||
+            if (kms_get_connector(fd, resources.connectors[i], probe, &connector) < 0 ||
                 connector.info.connection != wanted) {
                 continue;
             }
@@ -54,7 +50,7 @@ kms_step choose_display(int fd, const kms_resources& resources, bool force_probe
                                *mode};
             return kms_step::none;
         }
-        force_probe = false;
+        probe = false;
     }
     return failed;
 }
@@ -76,6 +72,42 @@ uint32_t connector_encoder(int fd, uint32_t id) {
     c.modes_ptr = kms_pointer(&scratch);
     c.count_modes = 1;
     return kms_ioctl(fd, DRM_IOCTL_MODE_GETCONNECTOR, &c) == 0 ? c.encoder_id : 0;
+}
+
+// The CRTC encoder `id` drives now (0: none, or no encoder).
+uint32_t encoder_crtc(int fd, uint32_t id) {
+    drm_mode_get_encoder encoder{};
+    encoder.encoder_id = id;
+    return id != 0 && kms_ioctl(fd, DRM_IOCTL_MODE_GETENCODER, &encoder) == 0 ? encoder.crtc_id : 0;
+}
+
+// What the kernel last found of connector `id`. Room for every mode and encoder taken, no
+// properties asked: the kernel fills a list only when all of it fits, both in one request, so the
+// answer is whole even when the display changes meanwhile, and nothing needs asking again.
+int read_connector(int fd, uint32_t id, kms_connector* out) {
+    drm_mode_get_connector& c = out->info;
+    c = drm_mode_get_connector{};
+    c.connector_id = id;
+    c.modes_ptr = kms_pointer(out->modes);
+    c.count_modes = kKmsMaxModes;
+    c.encoders_ptr = kms_pointer(out->encoders);
+    c.count_encoders = kKmsMaxObjects;
+    if (kms_ioctl(fd, DRM_IOCTL_MODE_GETCONNECTOR, &c) < 0) {
+        return -1;
+    }
+    if (c.count_modes > kKmsMaxModes || c.count_encoders > kKmsMaxObjects) {
+        errno = E2BIG;  // its lists were left unfilled
+        return -1;
+    }
+    return 0;
+}
+
+// Has the kernel probe connector `id` afresh (asked with no room for modes, whose answer is not
+// kept), then reads what it found.
+int probe_and_read(int fd, uint32_t id, kms_connector* out) {
+    drm_mode_get_connector c{};
+    c.connector_id = id;
+    return kms_ioctl(fd, DRM_IOCTL_MODE_GETCONNECTOR, &c) < 0 ? -1 : read_connector(fd, id, out);
 }
 
 }  // namespace
@@ -107,38 +139,17 @@ int kms_get_resources(int fd, kms_resources* out) {
     return 0;
 }
 
-int kms_get_connector(int fd, uint32_t id, bool force_probe, kms_connector* out) {
-    drm_mode_get_connector& c = out->info;
-    if (force_probe) {
-        // With no room for modes the kernel probes the display first; its answer is asked below.
-        c = drm_mode_get_connector{};
-        c.connector_id = id;
-        if (kms_ioctl(fd, DRM_IOCTL_MODE_GETCONNECTOR, &c) < 0) {
-            return -1;
-        }
+int kms_get_connector(int fd, uint32_t id, bool probe, kms_connector* out) {
+    if (probe) {
+        return probe_and_read(fd, id, out);
     }
-    // Room for every mode and encoder taken, no properties asked: the kernel fills a list only
-    // when all of it fits, both in one request, so the answer is whole even when the display
-    // changes meanwhile, and nothing needs asking again.
-    c = drm_mode_get_connector{};
-    c.connector_id = id;
-    c.modes_ptr = kms_pointer(out->modes);
-    c.count_modes = kKmsMaxModes;
-    c.encoders_ptr = kms_pointer(out->encoders);
-    c.count_encoders = kKmsMaxObjects;
-    if (kms_ioctl(fd, DRM_IOCTL_MODE_GETCONNECTOR, &c) < 0) {
-        return -1;
-    }
-    if (c.count_modes > kKmsMaxModes || c.count_encoders > kKmsMaxObjects) {
-        errno = E2BIG;  // its lists were left unfilled
+    if (read_connector(fd, id, out) < 0) {
         return -1;
     }
     // A display no program has had probed since boot (no console on it, say) has no modes the
     // kernel knows of until one is asked for; nothing shows on it that a probe could disturb.
-    if (!force_probe && c.count_modes == 0 && c.connection != kDisconnected) {
-        return kms_get_connector(fd, id, true, out);
-    }
-    return 0;
+    const bool none_known = out->info.count_modes == 0 && out->info.connection != kKmsDisconnected;
+    return none_known ? probe_and_read(fd, id, out) : 0;
 }
 
 const drm_mode_modeinfo* kms_pick_mode(const kms_connector& connector) {
@@ -158,17 +169,15 @@ const drm_mode_modeinfo* kms_pick_mode(const kms_connector& connector) {
 }
 
 uint32_t kms_pick_crtc(int fd, const kms_resources& resources, const kms_connector& connector) {
-    drm_mode_get_encoder encoder{};
-    encoder.encoder_id = connector.info.encoder_id;
-    if (encoder.encoder_id != 0 && kms_ioctl(fd, DRM_IOCTL_MODE_GETENCODER, &encoder) == 0 &&
-        encoder.crtc_id != 0) {
-        return encoder.crtc_id;
+    const uint32_t current = encoder_crtc(fd, connector.info.encoder_id);
+    if (current != 0) {
+        return current;
     }
     // possible_crtcs is a bit mask over the order GETRESOURCES lists the CRTCs in.
     uint32_t allowed = 0;
     const uint32_t encoders = std::min(connector.info.count_encoders, kKmsMaxObjects);
     for (uint32_t e = 0; e < encoders; ++e) {
-        encoder = drm_mode_get_encoder{};
+        drm_mode_get_encoder encoder{};
         encoder.encoder_id = connector.encoders[e];
         if (kms_ioctl(fd, DRM_IOCTL_MODE_GETENCODER, &encoder) == 0) {
             allowed |= encoder.possible_crtcs;
@@ -195,10 +204,7 @@ uint32_t kms_crtc_connectors(int fd, uint32_t crtc, uint32_t* ids, uint32_t room
     }
     uint32_t count = 0;
     for (uint32_t i = 0; i < resources.connector_count && count < room; ++i) {
-        drm_mode_get_encoder encoder{};
-        encoder.encoder_id = connector_encoder(fd, resources.connectors[i]);
-        if (encoder.encoder_id != 0 && kms_ioctl(fd, DRM_IOCTL_MODE_GETENCODER, &encoder) == 0 &&
-            encoder.crtc_id == crtc) {
+        if (encoder_crtc(fd, connector_encoder(fd, resources.connectors[i])) == crtc) {
             ids[count++] = resources.connectors[i];
         }
     }
@@ -241,26 +247,26 @@ void kms_display_text(const kms_display& d, char* text, unsigned long size) {
 }
 
 void kms_failure_text(const kms_failure& why, char* text, unsigned long size) {
+    // The line of each failing step, in kms_step's order from card: the step, and why (null: the
+    // error's own text).
+    static const struct {
+        const char* step;
+        const char* why;
+    } kLines[] = {
+        {"kms card", nullptr},
+        {"kms resources", nullptr},
+        {"kms connector", "no connected display"},
+        {"kms mode", "the connected display offers no mode"},
+        {"kms crtc", "no CRTC can drive the connected display"},
+    };
+    constexpr size_t kCount = std::size(kLines);
+    static_assert(kCount == static_cast<size_t>(kms_step::crtc), "a line for each failing step");
+    const auto step = static_cast<size_t>(why.step);
+    const auto& line = kLines[step >= 1 && step <= kCount ? step - 1 : kCount - 1];
     char path[32];
     kms_card_path(why.card, path, sizeof path);
-    switch (why.step) {
-        case kms_step::card:
-            std::snprintf(text, size, "kms card: %s: %s", path, std::strerror(why.error));
-            break;
-        case kms_step::resources:
-            std::snprintf(text, size, "kms resources: %s: %s", path, std::strerror(why.error));
-            break;
-        case kms_step::connector:
-            std::snprintf(text, size, "kms connector: %s: no connected display", path);
-            break;
-        case kms_step::mode:
-            std::snprintf(text, size, "kms mode: %s: the connected display offers no mode", path);
-            break;
-        default:
-            std::snprintf(text, size, "kms crtc: %s: no CRTC can drive the connected display",
-                          path);
-            break;
-    }
+    std::snprintf(text, size, "%s: %s: %s", line.step, path,
+                  line.why != nullptr ? line.why : std::strerror(why.error));
 }
 
 int kms_find(bool read_write, kms_display* out, kms_failure* why) {

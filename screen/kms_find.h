@@ -1,8 +1,11 @@
 // Finding the display to play on through the kernel's mode setting (KMS), where there is no
 // framebuffer device: the first card under /dev/dri that answers, its first connected connector
 // with a mode (else one whose state the kernel cannot tell), that mode and a CRTC the
-// connector's encoder can drive. Read-only: every request used here needs no mastership of the
-// card and changes nothing, so the device probe shares it.
+// connector's encoder can drive. Every request used here needs no mastership of the card, so the
+// device probe shares it. None sets a mode or makes a buffer; the one change a request may make
+// is a probe, the kernel looking at a display afresh (which may flicker it): the player has every
+// connector probed, the device probe only one the kernel knows no modes of yet, on which nothing
+// shows.
 #pragma once
 
 #include <drm/drm.h>
@@ -17,6 +20,11 @@ constexpr int kKmsMaxCards = 8;  // /dev/dri/card0 to card7
 constexpr uint32_t kKmsMaxObjects = 32;
 // Modes per connector: a connector offering more is passed over (~70 KB at this count).
 constexpr uint32_t kKmsMaxModes = 1024;
+// drm_mode_get_connector.connection: the display is connected, disconnected, or of a state the
+// kernel cannot tell.
+constexpr uint32_t kKmsConnected = 1;
+constexpr uint32_t kKmsDisconnected = 2;
+constexpr uint32_t kKmsUnknown = 3;
 
 // The step of finding a display that failed, in the order they are taken.
 enum class kms_step { none, card, resources, connector, mode, crtc };
@@ -61,12 +69,12 @@ __u64 kms_pointer(const void* memory);
 
 // Fills `out` with the card's connector and CRTC ids. Returns 0, or -1 with errno set.
 int kms_get_resources(int fd, kms_resources* out);
-// Fills `out` with connector `id`, its modes and encoders. With `force_probe` the kernel first
-// probes the display afresh (which may flicker it; only the card's master may, at start-up);
-// without, it answers what it last found, unless it has found nothing yet for a display that
-// may be there (no modes, not disconnected): that one is probed, as nothing shows on it.
+// Fills `out` with connector `id`, its modes and encoders. With `probe` the kernel first probes
+// the display afresh (which may flicker it; only the card's master may, at start-up); without,
+// it answers what it last found, unless it has found nothing yet for a display that may be
+// there (no modes, not disconnected): that one is probed and read again, as nothing shows on it.
 // Returns 0, or -1 with errno set (E2BIG beyond the caps).
-int kms_get_connector(int fd, uint32_t id, bool force_probe, kms_connector* out);
+int kms_get_connector(int fd, uint32_t id, bool probe, kms_connector* out);
 // The connector's preferred mode, else its first; null when it has none.
 const drm_mode_modeinfo* kms_pick_mode(const kms_connector& connector);
 // A CRTC the connector can be driven by: its encoder's current one, else one its encoders allow
@@ -93,6 +101,7 @@ void kms_failure_text(const kms_failure& why, char* text, unsigned long size);
 
 // Opens card0 to card7 in turn (read-write when `read_write`, else read-only) and takes the first
 // that answers for its resources: its display when it has one. The player (`read_write`, the
-// card's master) has the connectors probed afresh; the probe does not. Returns 0 with `out`
-// filled and its card open, or -1 with `why` filled and no card open.
+// card's master) has the connectors probed afresh; the probe only those the kernel knows no
+// modes of. Returns 0 with `out` filled and its card open, or -1 with `why` filled and no card
+// open.
 int kms_find(bool read_write, kms_display* out, kms_failure* why);

@@ -52,7 +52,8 @@
 //                            only), virtual-unknown (Virtual-1's state is unknown), hdmi-unknown
 //                            (HDMI-A-1's is, with modes), hotplug (Virtual-1 gains a mode after
 //                            it is first asked for), many-modes (Virtual-1 offers 300),
-//                            unprobed (no modes of Virtual-1 are known until it is probed)
+//                            unprobed (no modes of Virtual-1 are known until it is probed);
+//                            a name not listed here makes no card
 // Threads: the first thread created is "ui", the second "worker"; every other is "other" and
 // the main thread is "main". Each created thread logs "thread ROLE id=N" with its own
 // pthread_self() as it starts.

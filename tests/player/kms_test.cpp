@@ -24,11 +24,11 @@ constexpr long kCycles = 8;
 constexpr uint32_t kPitch = 96;  // rows padded past the 64 bytes of 16 pixels
 const char kNoFb0[] = "fb0 dev open: No such file or directory\n";
 const char kHandOff[] = "system \"start recovery\"";
-// Closing the card: CRTC 40 shows the console's framebuffer again on Virtual-1 (id 33), CRTC 41
-// is off and nothing is left.
-const char kReleased[] = "close kms crtc40=fb50@33 crtc41=off left=none";
+// Closing the card: CRTC 40 shows the console's framebuffer again on Virtual-1 (id 33), in its
+// own mode and from its own offsets, unlike the player's, CRTC 41 is off and nothing is left.
+const char kReleased[] = "close kms crtc40=fb50@33:640x480+0+480 crtc41=off left=none";
 // The same with the console on HDMI-A-1 (id 31): that display is left as it was.
-const char kOtherLeftLit[] = "close kms crtc40=fb50@31 crtc41=off left=none";
+const char kOtherLeftLit[] = "close kms crtc40=fb50@31:640x480+0+480 crtc41=off left=none";
 
 struct kms_case {
     const char* name;
