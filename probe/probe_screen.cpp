@@ -207,23 +207,25 @@ void judge_memory(const fb_var_screeninfo& v, const fb_fix_screeninfo& f,
         probe_add_fault(faults, "screen memory too small");
         return;
     }
+    // Where the shown page is not followed, the player draws the first page: rows the driver's
+    // pitch apart where the memory holds them, else packed.
+    const char* first_page = layout.pitch > uint64_t{v.xres} * (v.bits_per_pixel / kBitsPerByte)
+                                 ? "the first page, rows line_length apart,"
+                                 : "packed rows from offset 0";
     switch (layout.basis) {
         case screen_basis::beyond_memory:
             std::printf(
                 "wrong: memory: smem_len %u bytes does not reach the end of the shown page "
-                "(%" PRIu64
-                " bytes): the player keeps to packed rows from offset 0 and "
-                "maps %" PRIu64 " bytes\n",
-                f.smem_len, layout.page_end, layout.map_bytes);
+                "(%" PRIu64 " bytes): the player keeps to %s and maps %" PRIu64 " bytes\n",
+                f.smem_len, layout.page_end, first_page, layout.map_bytes);
             probe_add_fault(faults, "screen memory smaller than the shown page");
             return;
         case screen_basis::no_memory_size:
             std::printf(
                 "wrong: memory: smem_len 0 (not given): with no memory size to hold the "
-                "shown page (%" PRIu64
-                " bytes), the player keeps to packed rows from "
-                "offset 0 and maps %" PRIu64 " bytes\n",
-                layout.page_end, layout.map_bytes);
+                "shown page (%" PRIu64 " bytes), the player keeps to %s and maps %" PRIu64
+                " bytes\n",
+                layout.page_end, first_page, layout.map_bytes);
             probe_add_fault(faults, "screen memory size not given");
             return;
         case screen_basis::driver:

@@ -77,9 +77,8 @@ void screen_present() {
         kms_present();
         return;
     }
-    // The page drawn: the driver's own where its layout is followed; on a fallback the rows lie
-    // packed from offset 0, so the first page. A copy: the request may write the description
-    // back, and fbvar stays as first read.
+    // The page drawn: the driver's own where its layout is followed; on a fallback the first. A
+    // copy: the request may write the description back, and fbvar stays as first read.
     fb_var_screeninfo shown = fbvar;
     if (fblayout.basis != screen_basis::driver) {
         shown.xoffset = 0;

@@ -157,16 +157,29 @@ TEST_F(ProbeTest, ReportsWhatThePlayerWillShow) {
           "pan to (0,0)\n",
           wrong + "screen memory smaller than the shown page; another page shown\n",
           "--screen 16x70x32:16/8,8/8,0/8:page=0,70:smem=4480\n"}},
+        // The first page instead, its rows the driver's pitch apart where the memory holds them.
+        {"page_beyond_memory_first_page_at_pitch",
+         "16x70x32:pitch=128:page=0,70:smem=8960",
+         {"ZELT_DOUBLE_VIRTUAL=16x140"},
+         -1,
+         1,
+         {"wrong: memory: smem_len 8960 bytes does not reach the end of the shown page (17856 "
+          "bytes): the player keeps to the first page, rows line_length apart, and maps 8896 "
+          "bytes\n",
+          "ok: rows: line_length 128 bytes; the player steps rows by it\n",
+          wrong + "screen memory smaller than the shown page; another page shown\n"}},
         // No memory size: the player keeps to the first page and maps no more than it.
         {"page_without_memory_size",
-         "16x70x32:page=0,70",
+         "16x70x32:pitch=128:page=0,70",
          {"ZELT_DOUBLE_VIRTUAL=16x140", "ZELT_DOUBLE_SMEM=0"},
          -1,
          1,
          {"wrong: memory: smem_len 0 (not given): with no memory size to hold the shown page "
-          "(8960 bytes), the player keeps to packed rows from offset 0 and maps 4480 bytes\n",
+          "(17856 bytes), the player keeps to the first page, rows line_length apart, and maps "
+          "8896 bytes\n",
+          "ok: rows: line_length 128 bytes; the player steps rows by it\n",
           wrong + "screen memory size not given; another page shown\n",
-          "--screen 16x70x32:16/8,8/8,0/8:page=0,70\n"}},
+          "--screen 16x70x32:16/8,8/8,0/8:pitch=128:page=0,70\n"}},
         {"direct_colour",
          "16x70x32",
          {"ZELT_DOUBLE_VISUAL=4"},
