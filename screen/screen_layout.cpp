@@ -63,3 +63,12 @@ int screen_layout_for(const fb_var_screeninfo& var, const fb_fix_screeninfo* fix
 bool screen_memory_holds(const screen_layout& layout, uint32_t smem_len) {
     return smem_len == 0 || smem_len >= layout.map_bytes;
 }
+
+fb_var_screeninfo screen_pan_request(const fb_var_screeninfo& var, const screen_layout& layout) {
+    fb_var_screeninfo asked = var;
+    if (layout.basis != screen_basis::driver) {
+        asked.xoffset = 0;
+        asked.yoffset = 0;
+    }
+    return asked;
+}

@@ -45,3 +45,7 @@ int screen_layout_for(const fb_var_screeninfo& var, const fb_fix_screeninfo* fix
 // Whether a driver with `smem_len` bytes of screen memory (0: it does not say) lets the player
 // map `layout`: a driver refuses a mapping longer than its memory.
 bool screen_memory_holds(const screen_layout& layout, uint32_t smem_len);
+
+// The request the player pans with to show the page it drew: `var` as the driver gave it, with
+// the shown page's offsets where `layout` follows the driver, else the first page's (0,0).
+fb_var_screeninfo screen_pan_request(const fb_var_screeninfo& var, const screen_layout& layout);

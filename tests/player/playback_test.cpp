@@ -141,7 +141,8 @@ struct playing_case {
     const char* virtual_size = "";  // "WxH"; "": the visible size
     const char* fail = "";          // the device call made to fail
     bool shows_intended = false;    // as it is, though not packed b, g, r rows at offset 0
-    const char* smem = "";          // ZELT_DOUBLE_SMEM; "": the screen's own
+    const char* env = "";           // one more setting of the double, "NAME=value"
+    bool pans_refused = false;      // the driver refuses every pan: the panel shows nothing
 };
 
 const playing_case kPlayingCases[] = {
@@ -170,7 +171,13 @@ const playing_case kPlayingCases[] = {
     {"PageBeyondMemoryRowsPadded", "16x70x32:pitch=128:page=0,70:smem=8960", -1, "16x140", "",
      true},
     {"PageWithoutMemorySizeRowsPadded", "16x70x32:pitch=128:page=0,70", -1, "16x140", "", true,
-     "0"},
+     "ZELT_DOUBLE_SMEM=0"},
+    // The kernel refuses a pan off the driver's pan steps; one to the first page needs none.
+    {"SecondPageWithoutVerticalPanning", "16x70x32:page=0,70", -1, "16x140", "", true,
+     "ZELT_DOUBLE_YPANSTEP=0", true},
+    {"XOffsetOffThePanStep", "16x70x32:pitch=96:page=8,0", -1, "24x70", "", true,
+     "ZELT_DOUBLE_XPANSTEP=16", true},
+    {"FirstPageWithoutPanning", "16x70x32", -1, "", "", false, "ZELT_DOUBLE_YPANSTEP=0"},
     // Where the driver's word cannot be followed: packed b, g, r rows from offset 0, as always;
     // a panel that scans them line_length apart shows them leaning.
     {"FixedDescriptionFails", "16x70x32:pitch=80:page=0,70", -1, "16x140", "fixed"},
@@ -220,11 +227,11 @@ std::vector<uint8_t> first_page(const std::vector<uint8_t>& memory, size_t row, 
 
 // The screen is cleared once; then each cycle draws and pans once before it sleeps, and what a
 // panel that shows only the page of the last pan shows at each sleep is the screen the earlier
-// cycles left with the title at (0, 0) and frame i mod 6 at (0, 50) drawn over it. Where the
-// player follows the driver's pitch, that is the picture as it is, on the page the player pans
-// to; where the player packs rows that the screen scans further apart (the driver's pitch
-// unknown, or its first page beyond the memory), the packed rows the memory holds from offset
-// 0, scanned rows line_length apart.
+// cycles left with the title at (0, 0) and frame i mod 6 at (0, 50) drawn over it (nothing where
+// every pan is refused). Where the player follows the driver's pitch, that is the picture as it
+// is, on the page the player pans to; where the player packs rows that the screen scans further
+// apart (the driver's pitch unknown, or its first page beyond the memory), the packed rows the
+// memory holds from offset 0, scanned rows line_length apart.
 TEST_P(Playing, EachFrameLeavesTheTitleAndTheNextFrameOverWhatCameBefore) {
     const playing_case& c = GetParam();
     std::vector<rgb_picture> decoded;
@@ -244,8 +251,8 @@ TEST_P(Playing, EachFrameLeavesTheTitleAndTheNextFrameOverWhatCameBefore) {
     o.virtual_size = c.virtual_size;
     o.fail = c.fail;
     o.save_frames = true;
-    if (*c.smem != '\0') {
-        o.env.push_back(std::string("ZELT_DOUBLE_SMEM=") + c.smem);
+    if (*c.env != '\0') {
+        o.env.push_back(c.env);
     }
     // The panel shows the memory only as the last pan left it: every frame below is what the
     // program told the driver to show.
@@ -268,6 +275,7 @@ TEST_P(Playing, EachFrameLeavesTheTitleAndTheNextFrameOverWhatCameBefore) {
     ASSERT_EQ(ui_events.size(), 2 * r.frames.size());
     for (size_t i = 0; i < ui_events.size(); i += 2) {
         EXPECT_THAT(ui_events[i], StartsWith(kPanPrefix)) << "cycle " << i / 2 + 1;
+        EXPECT_EQ(ui_events[i].find(" refused") != std::string::npos, c.pans_refused);
         EXPECT_EQ(ui_events[i + 1], kFramePeriod) << "cycle " << i / 2 + 1;
     }
     // The waiting panel's copies are its page's rows, packed.
@@ -278,7 +286,9 @@ TEST_P(Playing, EachFrameLeavesTheTitleAndTheNextFrameOverWhatCameBefore) {
     rgb_picture intended = intended_make(screen.var);
     for (size_t i = 0; i < r.frames.size(); ++i) {
         SCOPED_TRACE("screen at frame sleep " + std::to_string(i + 1));
-        if (c.shows_intended) {
+        if (c.pans_refused) {
+            ASSERT_EQ(r.frames[i], std::vector<uint8_t>(row * page.yres, 0));
+        } else if (c.shows_intended) {
             intended_draw(&intended, decoded[0], 0, 0);
             intended_draw(&intended, decoded[1 + i % 6], 0, 50);
             rgb_picture shown = intended;
