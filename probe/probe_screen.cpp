@@ -207,23 +207,25 @@ void judge_memory(const fb_var_screeninfo& v, const fb_fix_screeninfo& f,
         probe_add_fault(faults, "screen memory too small");
         return;
     }
+    // Where the shown page is not followed, the player draws the first page: rows the driver's
+    // pitch apart where the memory holds them, else packed.
+    const char* first_page = layout.pitch > uint64_t{v.xres} * (v.bits_per_pixel / kBitsPerByte)
+                                 ? "the first page, rows line_length apart,"
+                                 : "packed rows from offset 0";
     switch (layout.basis) {
         case screen_basis::beyond_memory:
             std::printf(
                 "wrong: memory: smem_len %u bytes does not reach the end of the shown page "
-                "(%" PRIu64
-                " bytes): the player keeps to packed rows from offset 0 and "
-                "maps %" PRIu64 " bytes\n",
-                f.smem_len, layout.page_end, layout.map_bytes);
+                "(%" PRIu64 " bytes): the player keeps to %s and maps %" PRIu64 " bytes\n",
+                f.smem_len, layout.page_end, first_page, layout.map_bytes);
             probe_add_fault(faults, "screen memory smaller than the shown page");
             return;
         case screen_basis::no_memory_size:
             std::printf(
                 "wrong: memory: smem_len 0 (not given): with no memory size to hold the "
-                "shown page (%" PRIu64
-                " bytes), the player keeps to packed rows from "
-                "offset 0 and maps %" PRIu64 " bytes\n",
-                layout.page_end, layout.map_bytes);
+                "shown page (%" PRIu64 " bytes), the player keeps to %s and maps %" PRIu64
+                " bytes\n",
+                layout.page_end, first_page, layout.map_bytes);
             probe_add_fault(faults, "screen memory size not given");
             return;
         case screen_basis::driver:
@@ -260,6 +262,56 @@ void judge_page(const fb_var_screeninfo& v, const screen_layout& layout, std::st
             ? "the driver does not say its memory holds the shown page"
             : "the memory does not hold the shown page");
     probe_add_fault(faults, "another page shown");
+}
+
+// Why an offset of the pan the player asks for keeps off the driver's pan steps, or "" when it
+// does not: an offset other than 0 needs a step that divides it.
+std::string off_the_steps(const char* offset_name, uint32_t offset, const char* step_name,
+                          uint32_t step) {
+    char text[96] = "";
+    if (offset != 0 && step == 0) {
+        std::snprintf(text, sizeof text, "%s 0: the driver pans to no %s but 0", step_name,
+                      offset_name);
+    } else if (offset != 0 && offset % step != 0) {
+        std::snprintf(text, sizeof text, "%s %u is not a multiple of %s %u", offset_name, offset,
+                      step_name, step);
+    }
+    return text;
+}
+
+// Present: the player pans to the page it draws (screen_pan_request); the kernel's fb_pan_display
+// refuses, before any driver sees it, an offset off the driver's pan steps (ywrapstep for a
+// wrapping pan, ypanstep otherwise; xpanstep across) and a page past the virtual screen, the
+// heights compared in unsigned 32 bits as there (a wrapping page may start on any row).
+void judge_present(const probe_screen& s, std::string* faults) {
+    const fb_var_screeninfo asked = screen_pan_request(s.var, s.layout);
+    const fb_var_screeninfo& v = s.var;
+    const fb_fix_screeninfo& f = s.fix;
+    const bool wraps = (asked.vmode & FB_VMODE_YWRAP) != 0;
+    std::string why = off_the_steps("yoffset", asked.yoffset, wraps ? "ywrapstep" : "ypanstep",
+                                    wraps ? f.ywrapstep : f.ypanstep);
+    if (why.empty()) {
+        why = off_the_steps("xoffset", asked.xoffset, "xpanstep", f.xpanstep);
+    }
+    if (why.empty() && (asked.yoffset > v.yres_virtual - (wraps ? 0 : v.yres) ||
+                        asked.xoffset > v.xres_virtual - v.xres)) {
+        why = "the page lies past the virtual screen, " + std::to_string(v.xres_virtual) + "x" +
+              std::to_string(v.yres_virtual);
+    }
+    if (why.empty()) {
+        // The probe itself only reads; what it says here is what the player does.
+        std::printf(
+            "ok: present: the player pans to the page it draws after each cycle "
+            "(FBIOPAN_DISPLAY), so a panel that shows the memory only when told shows each "
+            "frame\n");
+        return;
+    }
+    std::printf(
+        "wrong: present: the player pans to the page it draws, (%u,%u), after each cycle "
+        "(FBIOPAN_DISPLAY), but the kernel refuses that pan (%s): a panel that shows the memory "
+        "only when told shows none of the frames (one that scans it shows them)\n",
+        asked.xoffset, asked.yoffset, why.c_str());
+    probe_add_fault(faults, "pan refused");
 }
 
 bool judge_depth(const fb_var_screeninfo& v, std::string* faults) {
@@ -383,11 +435,7 @@ void probe_judge_screen(const probe_screen& s, std::string* faults) {
         // Where rows, page and channels lie matters only where the player draws.
         judge_rows(v, f, s.layout, faults);
         judge_page(v, s.layout, faults);
-        // The probe itself only reads; what it says here is what the player does.
-        std::printf(
-            "ok: present: the player pans to the page it draws after each cycle "
-            "(FBIOPAN_DISPLAY), so a panel that shows the memory only when told shows each "
-            "frame\n");
+        judge_present(s, faults);
         if (v.bits_per_pixel == 16) {
             judge_packed_channels(v, faults);
         } else {

@@ -77,14 +77,8 @@ void screen_present() {
         kms_present();
         return;
     }
-    // The page drawn: the driver's own where its layout is followed; on a fallback the rows lie
-    // packed from offset 0, so the first page. A copy: the request may write the description
-    // back, and fbvar stays as first read.
-    fb_var_screeninfo shown = fbvar;
-    if (fblayout.basis != screen_basis::driver) {
-        shown.xoffset = 0;
-        shown.yoffset = 0;
-    }
+    // A copy: the request may write the description back, and fbvar stays as first read.
+    fb_var_screeninfo shown = screen_pan_request(fbvar, fblayout);
     if (ioctl(fbfd, FBIOPAN_DISPLAY, &shown) < 0 && errno != EINVAL && !pan_reported) {
         perror("fb0 dev pan");
         pan_reported = true;

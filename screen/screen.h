@@ -28,11 +28,12 @@ int screen_describe_fixed();  // fills fbfix through FBIOGET_FSCREENINFO (zeroed
 int screen_size();
 int screen_map();  // maps buffersize bytes of the device from offset 0 into fbmem
 // Tells the driver to show the page drawn, which holds a new picture: FBIOPAN_DISPLAY with fbvar
-// as the driver returned it, so the page does not move, except that a fallback layout (rows
-// packed from offset 0) names the first page. Panels that show the memory only when asked
-// need it; a driver without panning refuses (EINVAL), which is fine. Any other failure is
-// reported once per run ("fb0 dev pan"). On the KMS display: kms_present(). Called by the UI
-// thread after each cycle's drawing.
+// as the driver returned it, so the page does not move, except that a fallback layout (the
+// first page, from offset 0) names that page (screen_pan_request). Panels that show the memory
+// only when asked need it; a driver without panning, or whose pan steps the page's offsets are
+// not multiples of, refuses (EINVAL), which is fine. Any other failure is reported once per run
+// ("fb0 dev pan"). On the KMS display: kms_present(). Called by the UI thread after each
+// cycle's drawing.
 void screen_present();
 void screen_release();  // unmaps fbmem if mapped, then closes fbfd if open (the KMS display:
                         // kms_release)

@@ -1,5 +1,6 @@
 #include "screen/screen_layout.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <limits>
@@ -34,14 +35,19 @@ int screen_layout_for(const fb_var_screeninfo& var, const fb_fix_screeninfo* fix
     const uint64_t origin =
         saturating_add(saturating_multiply(var.yoffset, pitch), var.xoffset * pixel_bytes);
     const uint64_t last_row = var.yres == 0 ? 0 : saturating_multiply(var.yres - 1, pitch);
-    const uint64_t page_end =
-        packed_screen == 0 ? 0 : saturating_add(saturating_add(origin, last_row), packed);
-    if (f.smem_len != 0 && f.smem_len < page_end) {
-        *out = screen_layout{packed, 0, packed_screen, screen_basis::beyond_memory, page_end};
-    } else if (f.smem_len == 0 && origin != 0) {
-        *out = screen_layout{packed, 0, packed_screen, screen_basis::no_memory_size, page_end};
-    } else {
+    const uint64_t first_page_end = packed_screen == 0 ? 0 : saturating_add(last_row, packed);
+    const uint64_t page_end = packed_screen == 0 ? 0 : saturating_add(origin, first_page_end);
+    const bool page_held = f.smem_len == 0 ? origin == 0 : page_end <= f.smem_len;
+    if (page_held) {
         *out = screen_layout{pitch, origin, page_end, screen_basis::driver, page_end};
+    } else {
+        // The first page instead, at the driver's pitch where the memory holds it (a driver
+        // that does not say has room for its first page) and the player can map it.
+        const uint64_t room = f.smem_len == 0 ? INT_MAX : std::min<uint64_t>(f.smem_len, INT_MAX);
+        const screen_basis basis =
+            f.smem_len == 0 ? screen_basis::no_memory_size : screen_basis::beyond_memory;
+        *out = first_page_end <= room ? screen_layout{pitch, 0, first_page_end, basis, page_end}
+                                      : screen_layout{packed, 0, packed_screen, basis, page_end};
     }
     if (out->map_bytes == 0) {
         errno = EINVAL;
@@ -56,4 +62,13 @@ int screen_layout_for(const fb_var_screeninfo& var, const fb_fix_screeninfo* fix
 
 bool screen_memory_holds(const screen_layout& layout, uint32_t smem_len) {
     return smem_len == 0 || smem_len >= layout.map_bytes;
+}
+
+fb_var_screeninfo screen_pan_request(const fb_var_screeninfo& var, const screen_layout& layout) {
+    fb_var_screeninfo asked = var;
+    if (layout.basis != screen_basis::driver) {
+        asked.xoffset = 0;
+        asked.yoffset = 0;
+    }
+    return asked;
 }

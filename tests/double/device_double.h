@@ -12,6 +12,8 @@
 //                            else line_length x the virtual height)
 //   ZELT_DOUBLE_VISUAL       visual of the fixed description, a number (default: 2, true colour,
 //                            at 16 bits and more; 3, pseudo colour, below)
+//   ZELT_DOUBLE_XPANSTEP     xpanstep and ypanstep of the fixed description (default 1; 0: the
+//   ZELT_DOUBLE_YPANSTEP     kernel takes no pan off 0 that way); its ywrapstep is always 0
 //   ZELT_DOUBLE_SCREEN_FILE  regular file backing the screen memory (default: an anonymous
 //                            memory file of smem_len bytes, or line_length x the virtual
 //                            height when smem_len is 0, at least the packed screen)
@@ -98,9 +100,9 @@ void double_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // waiting panel's page. Returns false when nothing is mapped.
 bool double_save_screen(const char* path);
 
-// FBIOPAN_DISPLAY: checks the page `asked` names against the virtual screen and makes it the
-// shown one; a waiting panel takes a copy of that page from the device memory, `memory_bytes`
-// long, read through the device handle `fd`. Returns 0, or -1 with errno set.
+// FBIOPAN_DISPLAY: checks the page `asked` names as the kernel does (pan steps, virtual screen)
+// and makes it the shown one; a waiting panel takes a copy of that page from the device memory,
+// `memory_bytes` long, read through the device handle `fd`. Returns 0, or -1 with errno set.
 int double_pan(const fb_var_screeninfo& asked, int fd, uint64_t memory_bytes);
 // Sets the page offsets of `var` to the page the last accepted pan showed, if any.
 void double_shown_page(fb_var_screeninfo* var);

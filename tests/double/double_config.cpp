@@ -54,11 +54,16 @@ struct loaded {
 };
 
 // The fixed description a driver of this screen gives: its row pitch, and by default memory for
-// every row of the virtual size and the visual that goes with the depth.
+// every row of the virtual size, the visual that goes with the depth and the pan steps of a
+// driver that pans to any row and column (1, 1); it never wraps (ywrapstep 0).
 void describe_fixed(const screen_description& d, fb_fix_screeninfo* fixed) {
     std::snprintf(fixed->id, sizeof fixed->id, "zelt-double");
     fixed->type = FB_TYPE_PACKED_PIXELS;
     fixed->line_length = d.line_length;
+    fixed->xpanstep =
+        static_cast<uint16_t>(std::min(read_count("ZELT_DOUBLE_XPANSTEP", 1), 65535L));
+    fixed->ypanstep =
+        static_cast<uint16_t>(std::min(read_count("ZELT_DOUBLE_YPANSTEP", 1), 65535L));
     const uint64_t memory =
         d.smem_len != 0 ? d.smem_len : uint64_t{d.line_length} * d.var.yres_virtual;
     fixed->smem_len = static_cast<uint32_t>(read_count(

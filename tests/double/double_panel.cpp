@@ -2,8 +2,8 @@
 // "waits" the panel shows only the page the last pan named, as the memory was then, as
 // command-mode panels do; the screen copies the double saves are then that picture (the
 // visible rows packed), not the live memory, so a pan to a page nobody drew shows that page.
-// A pan may move the shown page within the virtual screen; out of range it is refused with
-// EINVAL, as the kernel refuses it.
+// A pan moves the shown page where the kernel lets it (pan_taken); elsewhere it is refused with
+// EINVAL.
 #include <linux/fb.h>
 #include <unistd.h>
 
@@ -50,11 +50,21 @@ bool panel_waits() {
     return double_settings().panel == "waits";
 }
 
-// The kernel's own range test for a page that does not wrap.
-bool page_fits(const fb_var_screeninfo& asked) {
+// The kernel's own test of a pan before any driver sees it (fb_pan_display, in
+// drivers/video/fbdev/core/fbmem.c): a non-zero offset needs a pan step that divides it
+// (ywrapstep for a wrapping pan, always 0 here, so no wrapping pan leaves row 0; ypanstep
+// otherwise; xpanstep across), and the page must lie within the virtual screen, compared in
+// unsigned 32 bits as there.
+bool pan_taken(const fb_var_screeninfo& asked) {
     const fb_var_screeninfo& s = double_screen();
-    return uint64_t{asked.xoffset} + s.xres <= s.xres_virtual &&
-           uint64_t{asked.yoffset} + s.yres <= s.yres_virtual;
+    const fb_fix_screeninfo& f = double_fixed_screen();
+    const auto on_step = [](uint32_t offset, uint32_t step) {
+        return offset == 0 || (step != 0 && offset % step == 0);
+    };
+    const bool wraps = (asked.vmode & FB_VMODE_YWRAP) != 0;
+    return on_step(asked.yoffset, wraps ? f.ywrapstep : f.ypanstep) &&
+           on_step(asked.xoffset, f.xpanstep) && asked.yoffset <= s.yres_virtual - s.yres &&
+           asked.xoffset <= s.xres_virtual - s.xres;
 }
 
 // The waiting panel takes the page at the offsets of `asked` from the device memory
@@ -96,8 +106,8 @@ int double_pan(const fb_var_screeninfo& asked, int fd, uint64_t memory_bytes) {
         errno = fail == "pan" ? EINVAL : EIO;
         return -1;
     }
-    if (!page_fits(asked)) {
-        double_log("ioctl fb FBIOPAN_DISPLAY xoffset=%u yoffset=%u out of range", asked.xoffset,
+    if (!pan_taken(asked)) {
+        double_log("ioctl fb FBIOPAN_DISPLAY xoffset=%u yoffset=%u refused", asked.xoffset,
                    asked.yoffset);
         errno = EINVAL;
         return -1;

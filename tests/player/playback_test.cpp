@@ -140,7 +140,9 @@ struct playing_case {
     int too_large = -1;             // this picture is replaced by one too large to convert
     const char* virtual_size = "";  // "WxH"; "": the visible size
     const char* fail = "";          // the device call made to fail
-    bool follows_driver = false;    // rows, page or colours differ from packed b, g, r at 0
+    bool shows_intended = false;    // as it is, though not packed b, g, r rows at offset 0
+    const char* env = "";           // one more setting of the double, "NAME=value"
+    bool pans_refused = false;      // the driver refuses every pan: the panel shows nothing
 };
 
 const playing_case kPlayingCases[] = {
@@ -164,8 +166,22 @@ const playing_case kPlayingCases[] = {
     {"SecondPageShown", "16x70x32:page=0,70", -1, "16x140", "", true},
     {"PageAtAnXOffset", "16x70x32:pitch=96:page=8,0", -1, "24x70", "", true},
     {"AllAtOnce", "15x70x24:0/8,8/8,16/8:pitch=60:page=3,70", -1, "20x140", "", true},
-    // Where the driver's word cannot be followed: packed b, g, r rows from offset 0, as always.
+    // A shown page the memory does not hold (or a driver that does not say): the first page,
+    // its rows the driver's pitch apart where the memory holds them.
+    {"PageBeyondMemoryRowsPadded", "16x70x32:pitch=128:page=0,70:smem=8960", -1, "16x140", "",
+     true},
+    {"PageWithoutMemorySizeRowsPadded", "16x70x32:pitch=128:page=0,70", -1, "16x140", "", true,
+     "ZELT_DOUBLE_SMEM=0"},
+    // The kernel refuses a pan off the driver's pan steps; one to the first page needs none.
+    {"SecondPageWithoutVerticalPanning", "16x70x32:page=0,70", -1, "16x140", "", true,
+     "ZELT_DOUBLE_YPANSTEP=0", true},
+    {"XOffsetOffThePanStep", "16x70x32:pitch=96:page=8,0", -1, "24x70", "", true,
+     "ZELT_DOUBLE_XPANSTEP=16", true},
+    {"FirstPageWithoutPanning", "16x70x32", -1, "", "", false, "ZELT_DOUBLE_YPANSTEP=0"},
+    // Where the driver's word cannot be followed: packed b, g, r rows from offset 0, as always;
+    // a panel that scans them line_length apart shows them leaning.
     {"FixedDescriptionFails", "16x70x32:pitch=80:page=0,70", -1, "16x140", "fixed"},
+    {"FirstPageBeyondMemoryAtPitch", "16x70x32:pitch=128:page=0,70:smem=8895", -1, "16x140"},
     {"LineLengthZero", "16x70x32:pitch=0"},
     {"PageBeyondMemory", "16x70x32:page=0,70:smem=4480", -1, "16x140"},
     // No memory size (smem_len 0: no line_length to work one out from): the first page only.
@@ -198,23 +214,24 @@ void PrintTo(const playing_case& c, std::ostream* os) {
 class Playing : public MediaTest, public testing::WithParamInterface<playing_case> {};
 
 // What a panel shows of `memory` on its first page: `rows` rows of `row` bytes, `pitch` bytes
-// apart, packed.
+// apart, packed; a row past the memory dark.
 std::vector<uint8_t> first_page(const std::vector<uint8_t>& memory, size_t row, size_t rows,
                                 size_t pitch) {
-    std::vector<uint8_t> page;
-    for (size_t at = 0; page.size() < row * rows && at + row <= memory.size(); at += pitch) {
-        page.insert(page.end(), memory.begin() + static_cast<long>(at),
-                    memory.begin() + static_cast<long>(at + row));
+    std::vector<uint8_t> page(row * rows, 0);
+    for (size_t y = 0; y < rows && y * pitch + row <= memory.size(); ++y) {
+        std::copy_n(memory.begin() + static_cast<long>(y * pitch), row,
+                    page.begin() + static_cast<long>(y * row));
     }
     return page;
 }
 
 // The screen is cleared once; then each cycle draws and pans once before it sleeps, and what a
 // panel that shows only the page of the last pan shows at each sleep is the screen the earlier
-// cycles left with the title at (0, 0) and frame i mod 6 at (0, 50) drawn over it. Where the
-// driver's layout is followed, that is the picture on the driver's page read the way that
-// screen scans it; everywhere else the packed rows the memory holds from offset 0, on the first
-// page, scanned rows line_length apart (the packed row where it is less).
+// cycles left with the title at (0, 0) and frame i mod 6 at (0, 50) drawn over it (nothing where
+// every pan is refused). Where the player follows the driver's pitch, that is the picture as it
+// is, on the page the player pans to; where the player packs rows that the screen scans further
+// apart (the driver's pitch unknown, or its first page beyond the memory), the packed rows the
+// memory holds from offset 0, scanned rows line_length apart.
 TEST_P(Playing, EachFrameLeavesTheTitleAndTheNextFrameOverWhatCameBefore) {
     const playing_case& c = GetParam();
     std::vector<rgb_picture> decoded;
@@ -234,6 +251,9 @@ TEST_P(Playing, EachFrameLeavesTheTitleAndTheNextFrameOverWhatCameBefore) {
     o.virtual_size = c.virtual_size;
     o.fail = c.fail;
     o.save_frames = true;
+    if (*c.env != '\0') {
+        o.env.push_back(c.env);
+    }
     // The panel shows the memory only as the last pan left it: every frame below is what the
     // program told the driver to show.
     o.env.push_back("ZELT_DOUBLE_PANEL=waits");
@@ -255,6 +275,7 @@ TEST_P(Playing, EachFrameLeavesTheTitleAndTheNextFrameOverWhatCameBefore) {
     ASSERT_EQ(ui_events.size(), 2 * r.frames.size());
     for (size_t i = 0; i < ui_events.size(); i += 2) {
         EXPECT_THAT(ui_events[i], StartsWith(kPanPrefix)) << "cycle " << i / 2 + 1;
+        EXPECT_EQ(ui_events[i].find(" refused") != std::string::npos, c.pans_refused);
         EXPECT_EQ(ui_events[i + 1], kFramePeriod) << "cycle " << i / 2 + 1;
     }
     // The waiting panel's copies are its page's rows, packed.
@@ -265,7 +286,9 @@ TEST_P(Playing, EachFrameLeavesTheTitleAndTheNextFrameOverWhatCameBefore) {
     rgb_picture intended = intended_make(screen.var);
     for (size_t i = 0; i < r.frames.size(); ++i) {
         SCOPED_TRACE("screen at frame sleep " + std::to_string(i + 1));
-        if (c.follows_driver) {
+        if (c.pans_refused) {
+            ASSERT_EQ(r.frames[i], std::vector<uint8_t>(row * page.yres, 0));
+        } else if (c.shows_intended) {
             intended_draw(&intended, decoded[0], 0, 0);
             intended_draw(&intended, decoded[1 + i % 6], 0, 50);
             rgb_picture shown = intended;
@@ -281,7 +304,7 @@ TEST_P(Playing, EachFrameLeavesTheTitleAndTheNextFrameOverWhatCameBefore) {
                                               std::max<size_t>(screen.line_length, row)));
         }
     }
-    if (!c.follows_driver) {
+    if (!c.shows_intended) {
         // After its last sleep the UI thread saw the flag and drew nothing more; past the
         // packed screen the memory kept what it held.
         ASSERT_GE(r.screen.size(), model.bytes.size());

@@ -172,9 +172,10 @@ long screen_memory_bytes(const run_options& o) {
     if (!o.virtual_size.empty() && std::sscanf(o.virtual_size.c_str(), "%ux%u", &w, &h) == 2) {
         rows = h;
     }
-    // As the double works it out: smem_len when the test sets one that is not 0, else
-    // line_length x virtual height; never less than the packed screen.
-    uint64_t memory = uint64_t{d.line_length} * rows;
+    // As the double works it out: smem_len when the test sets one that is not 0 (in the screen
+    // or its own variable), else line_length x virtual height; never less than the packed
+    // screen.
+    uint64_t memory = d.smem_len != 0 ? d.smem_len : uint64_t{d.line_length} * rows;
     for (const std::string& e : o.env) {
         if (e.rfind("ZELT_DOUBLE_SMEM=", 0) == 0) {
             const uint64_t smem =

@@ -144,10 +144,10 @@ TEST_F(ProbeTest, ReportsWhatThePlayerWillShow) {
          {"note: console vtcon1 ((M) frame buffer device) is bound to the framebuffer: the kernel "
           "draws its cursor and messages over the pictures; unbind it with: echo 0 > "
           "/sys/class/vtconsole/vtcon1/bind\n"}},
-        // What the player still cannot show.
+        // What the player still cannot show. Its pan to the first page needs no pan steps.
         {"page_beyond_memory",
          "16x70x32:page=0,70",
-         {"ZELT_DOUBLE_VIRTUAL=16x140", "ZELT_DOUBLE_SMEM=4480"},
+         {"ZELT_DOUBLE_VIRTUAL=16x140", "ZELT_DOUBLE_SMEM=4480", "ZELT_DOUBLE_YPANSTEP=0"},
          -1,
          1,
          {"wrong: memory: smem_len 4480 bytes does not reach the end of the shown page (8960 "
@@ -157,16 +157,53 @@ TEST_F(ProbeTest, ReportsWhatThePlayerWillShow) {
           "pan to (0,0)\n",
           wrong + "screen memory smaller than the shown page; another page shown\n",
           "--screen 16x70x32:16/8,8/8,0/8:page=0,70:smem=4480\n"}},
+        // The first page instead, its rows the driver's pitch apart where the memory holds them.
+        {"page_beyond_memory_first_page_at_pitch",
+         "16x70x32:pitch=128:page=0,70:smem=8960",
+         {"ZELT_DOUBLE_VIRTUAL=16x140"},
+         -1,
+         1,
+         {"wrong: memory: smem_len 8960 bytes does not reach the end of the shown page (17856 "
+          "bytes): the player keeps to the first page, rows line_length apart, and maps 8896 "
+          "bytes\n",
+          "ok: rows: line_length 128 bytes; the player steps rows by it\n",
+          wrong + "screen memory smaller than the shown page; another page shown\n"}},
         // No memory size: the player keeps to the first page and maps no more than it.
         {"page_without_memory_size",
-         "16x70x32:page=0,70",
+         "16x70x32:pitch=128:page=0,70",
          {"ZELT_DOUBLE_VIRTUAL=16x140", "ZELT_DOUBLE_SMEM=0"},
          -1,
          1,
          {"wrong: memory: smem_len 0 (not given): with no memory size to hold the shown page "
-          "(8960 bytes), the player keeps to packed rows from offset 0 and maps 4480 bytes\n",
+          "(17856 bytes), the player keeps to the first page, rows line_length apart, and maps "
+          "8896 bytes\n",
+          "ok: rows: line_length 128 bytes; the player steps rows by it\n",
           wrong + "screen memory size not given; another page shown\n",
-          "--screen 16x70x32:16/8,8/8,0/8:page=0,70\n"}},
+          "--screen 16x70x32:16/8,8/8,0/8:pitch=128:page=0,70\n"}},
+        // A pan the kernel refuses: the page the player draws is shown only by a panel that
+        // scans the memory.
+        {"pan_refused_no_vertical_step",
+         "16x70x32:page=0,70",
+         {"ZELT_DOUBLE_VIRTUAL=16x140", "ZELT_DOUBLE_YPANSTEP=0"},
+         -1,
+         1,
+         {"wrong: present: the player pans to the page it draws, (0,70), after each cycle "
+          "(FBIOPAN_DISPLAY), but the kernel refuses that pan (ypanstep 0: the driver pans to "
+          "no yoffset but 0): a panel that shows the memory only when told shows none of the "
+          "frames (one that scans it shows them)\n",
+          wrong + "pan refused\n"}},
+        {"pan_refused_off_the_step",
+         "16x70x32:pitch=96:page=8,0",
+         {"ZELT_DOUBLE_VIRTUAL=24x70", "ZELT_DOUBLE_XPANSTEP=16"},
+         -1,
+         1,
+         {"(xoffset 8 is not a multiple of xpanstep 16)", wrong + "pan refused\n"}},
+        {"pan_refused_past_the_virtual_screen",
+         "16x70x32:page=0,70",
+         {"ZELT_DOUBLE_SMEM=8960"},
+         -1,
+         1,
+         {"(the page lies past the virtual screen, 16x70)", wrong + "pan refused\n"}},
         {"direct_colour",
          "16x70x32",
          {"ZELT_DOUBLE_VISUAL=4"},

@@ -33,9 +33,20 @@ const layout_case kCases[] = {
     {"page_at_x_offset", 16, 70, 32, 8, 0, true, 96, 6720, 0, 96, 32, 6720, screen_basis::driver},
     {"page_beyond_memory", 16, 70, 32, 0, 70, true, 64, 8959, 0, 64, 0, 4480,
      screen_basis::beyond_memory, 8960},
+    // Where the memory holds the first page at the driver's pitch, its rows keep that pitch:
+    // (70 - 1) x 128 + 64 bytes.
+    {"first_page_at_pitch", 16, 70, 32, 0, 70, true, 128, 8896, 0, 128, 0, 8896,
+     screen_basis::beyond_memory, 17856},
+    {"first_page_beyond_memory_at_pitch", 16, 70, 32, 0, 70, true, 128, 8895, 0, 64, 0, 4480,
+     screen_basis::beyond_memory, 17856},
     // A driver that does not say how much memory it has: never mapped past the first page.
     {"page_without_memory_size", 16, 70, 32, 0, 70, true, 0, 0, 0, 64, 0, 4480,
      screen_basis::no_memory_size, 8960},
+    {"page_at_pitch_without_memory_size", 16, 70, 32, 0, 70, true, 128, 0, 0, 128, 0, 8896,
+     screen_basis::no_memory_size, 17856},
+    // ... but never at a pitch whose first page the player could not map.
+    {"first_page_at_pitch_beyond_int_max", 16, 70, 32, 0, 70, true, 40000000, 0, 0, 64, 0, 4480,
+     screen_basis::no_memory_size, 139 * 40000000ULL + 64},
     {"depth_below_a_byte", 20, 10, 4, 0, 0, true, 10, 100, EINVAL, 0, 0, 0, screen_basis::driver},
     {"no_width", 0, 10, 32, 0, 0, true, 0, 0, EINVAL, 0, 0, 0, screen_basis::driver},
     {"beyond_int_max", 16384, 32768, 32, 0, 0, true, 65536, 0, EOVERFLOW, 65536, 0, 1ULL << 31,

@@ -414,9 +414,9 @@ TEST(AssetsPreviewTest, CyclesShowTheCompositeOfTheDecodedPictures) {
 
 // The player follows a device's channel fields, row pitch and shown page, so their previews show
 // the same picture as a plain packed screen. Where the driver's memory does not reach the shown
-// page the player draws packed rows from offset 0, and the preview shows that drawing read the
-// way the screen scans memory: pixel (x, y) from packed pixel (y + page) x pitch + x, black past
-// the end of what was drawn.
+// page the player draws the first page from offset 0 (its rows the pitch apart where the memory
+// holds them), and the preview shows that drawing read the way the screen scans memory: pixel
+// (x, y) from the drawing's pixel (x, y + page), black past the end of what was drawn.
 TEST(AssetsPreviewTest, DeviceLayoutsShowWhatTheScreenScans) {
     std::string dir = fresh_dir("layouts");
     for (int i = 0; i < 7; ++i) {
@@ -445,6 +445,7 @@ TEST(AssetsPreviewTest, DeviceLayoutsShowWhatTheScreenScans) {
         {":page=0,30:smem=31200", -1},
         {":24/8,16/8,8/8:pitch=260:page=2,30:smem=33800", -1},
         {":page=0,30:smem=24000", 30},
+        {":pitch=256:page=0,30:smem=25584", 30},  // the first page's rows: 99 x 256 + 240
         {":page=0,30", 30},  // no memory size: the player keeps to the first page
     };
     for (const layout_case& l : layouts) {
