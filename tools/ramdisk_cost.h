@@ -8,10 +8,10 @@
 #include <string>
 
 struct ramdisk_cost {
-    int pictures = 0;     // the regular files of the seven found
-    uint64_t bytes = 0;   // their bytes, one after another as the ramdisk's archive holds them
-    uint64_t gzip = 0;    // compressed with gzip at its default level 6, the build's default
-    uint64_t lz4 = 0;     // compressed with lz4 -l -12 (legacy frames), BOARD_RAMDISK_USE_LZ4
+    int pictures = 0;    // the regular files of the seven found
+    uint64_t bytes = 0;  // their bytes, one after another as the ramdisk's archive holds them
+    uint64_t gzip = 0;   // compressed with gzip at its default level 6, the build's default
+    uint64_t lz4 = 0;    // compressed with lz4 -l -12 (legacy frames), BOARD_RAMDISK_USE_LZ4
 };
 
 // Measures the seven pictures in `dir` (absent and other entries are left out). Returns false,

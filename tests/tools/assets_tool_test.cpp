@@ -282,15 +282,16 @@ TEST(AssetsCheckTest, TellsWhatThePicturesAddToTheRecoveryRamdisk) {
     std::string files = "cat";
     uint64_t bytes = 0;
     for (const char* name : kNames) {
-        struct stat st{};
+        struct stat st {};
         if (stat((dir + "/" + name + ".bmp").c_str(), &st) == 0) {
             files += " '" + dir + "/" + name + ".bmp'";
             bytes += uint64_t(st.st_size);
         }
     }
-    std::string gzip = shell_out(files + " | python3 -c 'import sys, zlib; c = zlib.compressobj(6, "
-                                         "zlib.DEFLATED, 31); d = sys.stdin.buffer.read(); "
-                                         "print(len(c.compress(d) + c.flush()), end=\"\")'");
+    std::string gzip = shell_out(files +
+                                 " | python3 -c 'import sys, zlib; c = zlib.compressobj(6, "
+                                 "zlib.DEFLATED, 31); d = sys.stdin.buffer.read(); "
+                                 "print(len(c.compress(d) + c.flush()), end=\"\")'");
     std::string lz4 = shell_out(files + " | lz4 -l -12 | wc -c | tr -d '\\n '");
     tool_run r = run_tool("check " + dir);
     EXPECT_EQ(r.out.substr(r.out.find("ramdisk: ")),
