@@ -20,8 +20,8 @@ namespace {
 // applies to its frame format only).
 constexpr size_t kLz4LegacyBlock = 8 << 20;
 constexpr int kLz4Level = 12;
-constexpr uint64_t kLz4LegacyMagic = 4;
-constexpr uint64_t kLz4BlockHeader = 4;
+constexpr uint64_t kLz4MagicBytes = 4;
+constexpr uint64_t kLz4BlockSizeBytes = 4;
 
 struct compressors {
     z_stream gzip{};
@@ -56,7 +56,7 @@ bool lz4_flush_block(compressors* c, ramdisk_cost* cost) {
     if (size <= 0) {
         return false;
     }
-    cost->lz4 += kLz4BlockHeader + uint64_t(size);
+    cost->lz4 += kLz4BlockSizeBytes + uint64_t(size);
     c->lz4_block.clear();
     return true;
 }
@@ -124,7 +124,7 @@ bool measure_ramdisk_cost(const std::string& dir, ramdisk_cost* cost) {
     c.gzip.avail_in = 0;
     measured = measured && gzip_feed(&c, Z_FINISH, cost) && lz4_flush_block(&c, cost);
     deflateEnd(&c.gzip);
-    cost->lz4 += kLz4LegacyMagic;
+    cost->lz4 += kLz4MagicBytes;
     return measured;
 }
 
